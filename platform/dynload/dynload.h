@@ -1,0 +1,33 @@
+// Loading a library at run time and finding its functions by exported name,
+// under the Windows kernel's names. On Windows these are the real calls; on
+// POSIX they stand on dlopen/dlsym/dlclose.
+//
+// File names on POSIX: a Windows name "X.dll" is looked for as "libX.so", so
+// "TMI_API.dll" is found as "libTMI_API.so". A name without a directory is
+// searched for, in this order, in
+//   1. each absolute directory of LD_LIBRARY_PATH, read when the call is made
+//      (so another implementation can be put in place without rebuilding),
+//   2. the directory of the running executable,
+//   3. the system's library directories: /usr/local/lib, /usr/lib/<arch>,
+//      /usr/lib, /lib/<arch>, /lib,
+// and never in the working directory: empty or relative LD_LIBRARY_PATH
+// entries, which the dynamic linker would resolve against the working
+// directory, are skipped. The search is done here rather than by the dynamic
+// linker, whose copy of LD_LIBRARY_PATH may still hold such entries.
+#pragma once
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+
+typedef void* HINSTANCE;
+typedef void (*FARPROC)(void);
+
+// Loads a library by file name; null when it cannot be loaded.
+HINSTANCE LoadLibraryA(const char* fileName);
+// The function exported under exactly `name`, or null when there is none.
+FARPROC GetProcAddress(HINSTANCE library, const char* name);
+// Unloads the library; nonzero on success, as on Windows.
+int FreeLibrary(HINSTANCE library);
+
+#endif

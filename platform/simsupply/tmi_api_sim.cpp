@@ -1,0 +1,504 @@
+// The vendor library's 39 functions over the simulated supply, so railmon
+// runs on a desk with no instrument. Settings come from the environment when
+// the connection is opened (see the README):
+//   TMI_SIM_STATE       state file (preset memories), see sim_state_file.h
+//   TMI_SIM_LOAD        load of each output [ohm], "R1,R2,R3,R4"; "open" for none
+//   TMI_SIM_NOISE       0 for exact readings
+//   TMI_SIM_LATENCY_MS  delay of every call [ms], as a USB round trip would take
+//   TMI_SIM_NO_DEVICE   1: no supply is connected, opening fails
+//
+// Results: 0 for success, a negative TMI_SIM_E* code for failure; a failed
+// query leaves its outputs untouched.
+#include "sim_state_file.h"
+#include "sim_supply.h"
+#include "tmi_entry_points.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <type_traits>
+
+#define TMI_EXPORT extern "C" __attribute__((visibility("default")))
+
+namespace {
+
+enum {
+    TMI_SIM_OK = 0,
+    TMI_SIM_ENODEV = -1,    // no device, or not this handle
+    TMI_SIM_EINVAL = -2,    // a channel, preset or value that does not exist
+    TMI_SIM_ENULL = -3,     // a null output pointer
+};
+
+constexpr int kHandle = 1; // any positive number would do; never 0
+constexpr int kTextSize = 255; // callers' buffers hold 255 chars
+const char kModelName[] = "PW-A 18/6 quad (simulated)";
+
+struct Connection {
+    sim::Supply supply;
+    std::string statePath;
+    bool warnedSave = false;
+    int latencyMs = 0;
+    bool remote = false;
+    int timeout = 1;
+    // Settings the application never uses, kept so queries answer with what
+    // was set, as the instrument would.
+    unsigned char delay = 0, tracking = 0, trackingMode = 0, display = 1, srq = 0;
+    unsigned char outputSel[sim::kChannels] = {1, 1, 1, 1};
+    std::map<int, unsigned char> trackingGroup;
+    std::map<std::pair<int, int>, double> trackingData;
+    std::map<int, double> delayTime;
+    std::string lastCommand;
+};
+
+std::mutex gMutex;
+std::optional<Connection> gConnection;
+
+bool envFlag(const char* name)
+{
+    const char* v = std::getenv(name);
+    return v && *v && std::strcmp(v, "0") != 0;
+}
+
+void warn(const std::string& text)
+{
+    std::fprintf(stderr, "tmi-sim: %s\n", text.c_str());
+}
+
+void applyLoads(sim::Supply& supply)
+{
+    const char* text = std::getenv("TMI_SIM_LOAD");
+    if (!text)
+        return;
+    std::stringstream list(text);
+    std::string item;
+    for (int ch = 1; ch <= sim::kChannels && std::getline(list, item, ','); ++ch) {
+        if (item == "open") {
+            supply.setLoad(ch, INFINITY);
+            continue;
+        }
+        char* end = nullptr;
+        const double ohms = std::strtod(item.c_str(), &end);
+        if (end == item.c_str() || *end || !(ohms > 0.0))
+            warn("TMI_SIM_LOAD: '" + item + "' is not a resistance in ohms; channel " + std::to_string(ch) +
+                 " keeps its load");
+        else
+            supply.setLoad(ch, ohms);
+    }
+}
+
+void persist(Connection& c)
+{
+    if (c.statePath.empty())
+        return;
+    std::string problem;
+    if (!sim::saveMemory(c.statePath, c.supply.memory(), &problem) && !c.warnedSave) {
+        // Once per run: the setpoints still hold in memory.
+        warn(c.statePath + ": " + problem + "; presets are kept for this run only");
+        c.warnedSave = true;
+    }
+}
+
+// Every call but TMI_HandleOpen: the open connection behind the handle, after
+// the latency a real round trip takes, with the lock held for the call.
+class Call {
+public:
+    explicit Call(int handle) : lock_(gMutex)
+    {
+        if (gConnection && gConnection->latencyMs > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(gConnection->latencyMs));
+        if (gConnection && handle == kHandle) {
+            connection_ = &*gConnection;
+            connection_->remote = true;
+        }
+    }
+    Connection* operator->() const { return connection_; }
+    Connection& operator*() const { return *connection_; }
+    explicit operator bool() const { return connection_ != nullptr; }
+
+private:
+    std::lock_guard<std::mutex> lock_;
+    Connection* connection_ = nullptr;
+};
+
+template <typename T>
+int answer(const Call& call, T* out, T value)
+{
+    if (!call)
+        return TMI_SIM_ENODEV;
+    if (!out)
+        return TMI_SIM_ENULL;
+    *out = value;
+    return TMI_SIM_OK;
+}
+
+int writeText(char* buffer, const std::string& text)
+{
+    if (!buffer)
+        return TMI_SIM_ENULL;
+    std::snprintf(buffer, kTextSize, "%s", text.c_str());
+    return TMI_SIM_OK;
+}
+
+} // namespace
+
+// ---- Connection ------------------------------------------------------------
+
+TMI_EXPORT int TMI_HandleOpen(char* dev, char* usb)
+{
+    std::lock_guard<std::mutex> lock(gMutex);
+    (void)usb;
+    if (envFlag("TMI_SIM_NO_DEVICE") || !dev || std::strcmp(dev, "PW-A") != 0)
+        return TMI_SIM_ENODEV;
+    Connection c;
+    c.statePath = sim::stateFilePath();
+    if (!c.statePath.empty()) {
+        sim::LoadedMemory loaded = sim::loadMemory(c.statePath);
+        if (loaded.memory)
+            c.supply = sim::Supply(*loaded.memory);
+        else if (!loaded.problem.empty())
+            warn(c.statePath + ": " + loaded.problem + "; starting from factory presets");
+    }
+    applyLoads(c.supply);
+    if (const char* noise = std::getenv("TMI_SIM_NOISE"); noise && std::strtod(noise, nullptr) == 0.0)
+        c.supply.setNoise(0.0, 0.0);
+    if (const char* latency = std::getenv("TMI_SIM_LATENCY_MS"))
+        c.latencyMs = std::clamp(std::atoi(latency), 0, 60000);
+    gConnection = std::move(c);
+    return kHandle;
+}
+
+TMI_EXPORT int TMI_HandleClose(int h)
+{
+    Call call(h);
+    if (!call)
+        return TMI_SIM_ENODEV;
+    gConnection.reset(); // `call` is not used past this point
+    return TMI_SIM_OK;
+}
+
+TMI_EXPORT int TMI_TimeOut(int h, int timeout)
+{
+    Call call(h);
+    if (!call)
+        return TMI_SIM_ENODEV;
+    call->timeout = timeout;
+    return TMI_SIM_OK;
+}
+
+TMI_EXPORT int TMI_Refresh(int h)
+{
+    Call call(h);
+    return call ? TMI_SIM_OK : TMI_SIM_ENODEV;
+}
+
+TMI_EXPORT int TMI_ModelNameQ(int h, char* name)
+{
+    Call call(h);
+    return call ? writeText(name, kModelName) : TMI_SIM_ENODEV;
+}
+
+TMI_EXPORT int TMI_RemoteLocal(int h)
+{
+    Call call(h);
+    if (!call)
+        return TMI_SIM_ENODEV;
+    call->remote = false; // the front panel is the operator's again
+    return TMI_SIM_OK;
+}
+
+TMI_EXPORT int TMI_LocalLockOut(int h)
+{
+    Call call(h);
+    return call ? TMI_SIM_OK : TMI_SIM_ENODEV;
+}
+
+// ---- Setpoints and presets -------------------------------------------------
+
+TMI_EXPORT int TMI_Voltage(int h, unsigned char ch, unsigned char preset, double volts)
+{
+    Call call(h);
+    if (!call)
+        return TMI_SIM_ENODEV;
+    if (!call->supply.setVoltage(ch, preset, volts))
+        return TMI_SIM_EINVAL;
+    persist(*call);
+    return TMI_SIM_OK;
+}
+
+TMI_EXPORT int TMI_VoltageQ(int h, unsigned char ch, unsigned char preset, double* volts)
+{
+    Call call(h);
+    if (call && !(call->supply.validChannel(ch) && call->supply.validPreset(preset)))
+        return TMI_SIM_EINVAL;
+    return answer(call, volts, call ? call->supply.setpoint(ch, preset).volts : 0.0);
+}
+
+TMI_EXPORT int TMI_Current(int h, unsigned char ch, unsigned char preset, double amps)
+{
+    Call call(h);
+    if (!call)
+        return TMI_SIM_ENODEV;
+    if (!call->supply.setCurrent(ch, preset, amps))
+        return TMI_SIM_EINVAL;
+    persist(*call);
+    return TMI_SIM_OK;
+}
+
+TMI_EXPORT int TMI_CurrentQ(int h, unsigned char ch, unsigned char preset, double* amps)
+{
+    Call call(h);
+    if (call && !(call->supply.validChannel(ch) && call->supply.validPreset(preset)))
+        return TMI_SIM_EINVAL;
+    return answer(call, amps, call ? call->supply.setpoint(ch, preset).amps : 0.0);
+}
+
+TMI_EXPORT int TMI_Preset(int h, unsigned char preset)
+{
+    Call call(h);
+    if (!call)
+        return TMI_SIM_ENODEV;
+    if (!call->supply.selectPreset(preset))
+        return TMI_SIM_EINVAL;
+    persist(*call);
+    return TMI_SIM_OK;
+}
+
+TMI_EXPORT int TMI_PresetQ(int h, unsigned char* preset)
+{
+    Call call(h);
+    return answer(call, preset, static_cast<unsigned char>(call ? call->supply.memory().activePreset : 0));
+}
+
+TMI_EXPORT int TMI_AllPresetQ(int h, double* values)
+{
+    // Preset-major: preset 1 channel 1 volts, amps, channel 2 volts, ... (32 values).
+    Call call(h);
+    if (!call)
+        return TMI_SIM_ENODEV;
+    if (!values)
+        return TMI_SIM_ENULL;
+    for (const auto& preset : call->supply.memory().presets) {
+        for (const sim::Setpoint& set : preset) {
+            *values++ = set.volts;
+            *values++ = set.amps;
+        }
+    }
+    return TMI_SIM_OK;
+}
+
+TMI_EXPORT int TMI_AllPresetQS(int h, char* text)
+{
+    // "P1:12.00,0.45,-12.00,0.45,...;P2:..." within the 255-char buffer.
+    Call call(h);
+    if (!call)
+        return TMI_SIM_ENODEV;
+    std::string out;
+    char item[32];
+    int p = sim::kFirstPreset;
+    for (const auto& preset : call->supply.memory().presets) {
+        out += (p == sim::kFirstPreset ? "P" : ";P") + std::to_string(p) + ":";
+        ++p;
+        for (int ch = 0; ch < sim::kChannels; ++ch) {
+            std::snprintf(item, sizeof item, "%s%.2f,%.2f", ch ? "," : "", preset[ch].volts, preset[ch].amps);
+            out += item;
+        }
+    }
+    return writeText(text, out);
+}
+
+TMI_EXPORT int TMI_DataBackUp(int h)
+{
+    Call call(h);
+    if (!call)
+        return TMI_SIM_ENODEV;
+    persist(*call);
+    return TMI_SIM_OK;
+}
+
+// ---- Output ----------------------------------------------------------------
+
+TMI_EXPORT int TMI_MainOutput(int h, unsigned char state)
+{
+    Call call(h);
+    if (!call)
+        return TMI_SIM_ENODEV;
+    if (state > 1)
+        return TMI_SIM_EINVAL;
+    call->supply.setMainOutput(state == 1);
+    return TMI_SIM_OK;
+}
+
+TMI_EXPORT int TMI_MainOutputQ(int h, unsigned char* state)
+{
+    Call call(h);
+    return answer(call, state, static_cast<unsigned char>(call && call->supply.mainOutput() ? 1 : 0));
+}
+
+TMI_EXPORT int TMI_MoniDataQ(int h, char ch, double* volts, double* amps, char* code)
+{
+    Call call(h);
+    if (!call)
+        return TMI_SIM_ENODEV;
+    if (!volts || !amps || !code)
+        return TMI_SIM_ENULL;
+    if (!call->supply.validChannel(ch))
+        return TMI_SIM_EINVAL;
+    sim::Reading reading = call->supply.measure(ch);
+    if (!call->outputSel[ch - 1])
+        reading = sim::Reading{};
+    *volts = reading.volts;
+    *amps = reading.amps;
+    *code = reading.code;
+    return TMI_SIM_OK;
+}
+
+TMI_EXPORT int TMI_OutputSel(int h, unsigned char ch, unsigned char on)
+{
+    Call call(h);
+    if (!call)
+        return TMI_SIM_ENODEV;
+    if (ch < 1 || ch > sim::kChannels || on > 1)
+        return TMI_SIM_EINVAL;
+    call->outputSel[ch - 1] = on;
+    return TMI_SIM_OK;
+}
+
+TMI_EXPORT int TMI_OutputSelQ(int h, unsigned char ch, unsigned char* on)
+{
+    Call call(h);
+    if (call && (ch < 1 || ch > sim::kChannels))
+        return TMI_SIM_EINVAL;
+    return answer(call, on, call ? call->outputSel[ch - 1] : static_cast<unsigned char>(0));
+}
+
+// ---- Settings the application leaves alone ----------------------------------
+
+#define TMI_SIM_BYTE_SETTING(setter, query, field)                                  \
+    TMI_EXPORT int setter(int h, unsigned char value)                               \
+    {                                                                               \
+        Call call(h);                                                               \
+        if (!call)                                                                  \
+            return TMI_SIM_ENODEV;                                                  \
+        call->field = value;                                                        \
+        return TMI_SIM_OK;                                                          \
+    }                                                                               \
+    TMI_EXPORT int query(int h, unsigned char* value)                               \
+    {                                                                               \
+        Call call(h);                                                               \
+        return answer(call, value, call ? call->field : static_cast<unsigned char>(0)); \
+    }
+
+TMI_SIM_BYTE_SETTING(TMI_Delay, TMI_DelayQ, delay)
+TMI_SIM_BYTE_SETTING(TMI_TrackingOnOff, TMI_TrackingOnOffQ, tracking)
+TMI_SIM_BYTE_SETTING(TMI_TrackingMode, TMI_TrackingModeQ, trackingMode)
+TMI_SIM_BYTE_SETTING(TMI_Display, TMI_DisplayQ, display)
+#undef TMI_SIM_BYTE_SETTING
+
+TMI_EXPORT int TMI_SRQEnable(int h, unsigned char on)
+{
+    Call call(h);
+    if (!call)
+        return TMI_SIM_ENODEV;
+    call->srq = on;
+    return TMI_SIM_OK;
+}
+
+TMI_EXPORT int TMI_TrackingGroup(int h, unsigned char group, unsigned char value)
+{
+    Call call(h);
+    if (!call)
+        return TMI_SIM_ENODEV;
+    call->trackingGroup[group] = value;
+    return TMI_SIM_OK;
+}
+
+TMI_EXPORT int TMI_TrackingGroupQ(int h, unsigned char group, unsigned char* value)
+{
+    Call call(h);
+    if (!call)
+        return TMI_SIM_ENODEV;
+    const auto it = call->trackingGroup.find(group);
+    return answer(call, value, it == call->trackingGroup.end() ? static_cast<unsigned char>(0) : it->second);
+}
+
+TMI_EXPORT int TMI_TrackingData(int h, unsigned char a, unsigned char b, double value)
+{
+    Call call(h);
+    if (!call)
+        return TMI_SIM_ENODEV;
+    call->trackingData[{a, b}] = value;
+    return TMI_SIM_OK;
+}
+
+TMI_EXPORT int TMI_TrackingDataQ(int h, unsigned char a, unsigned char b, double* value)
+{
+    Call call(h);
+    if (!call)
+        return TMI_SIM_ENODEV;
+    const auto it = call->trackingData.find({a, b});
+    return answer(call, value, it == call->trackingData.end() ? 0.0 : it->second);
+}
+
+TMI_EXPORT int TMI_DelayTime(int h, unsigned char ch, double seconds)
+{
+    Call call(h);
+    if (!call)
+        return TMI_SIM_ENODEV;
+    if (!std::isfinite(seconds) || seconds < 0.0)
+        return TMI_SIM_EINVAL;
+    call->delayTime[ch] = seconds;
+    return TMI_SIM_OK;
+}
+
+TMI_EXPORT int TMI_DelayTimeQ(int h, unsigned char ch, double* seconds)
+{
+    Call call(h);
+    if (!call)
+        return TMI_SIM_ENODEV;
+    const auto it = call->delayTime.find(ch);
+    return answer(call, seconds, it == call->delayTime.end() ? 0.0 : it->second);
+}
+
+TMI_EXPORT int TMI_AdrQ(int h, unsigned char* address)
+{
+    Call call(h);
+    return answer(call, address, static_cast<unsigned char>(1)); // "USB:1:1"
+}
+
+// A raw command channel: TMI_Out sends a command, TMI_In reads the answer.
+// Only the identification query is understood.
+TMI_EXPORT int TMI_Out(int h, char* command)
+{
+    Call call(h);
+    if (!call)
+        return TMI_SIM_ENODEV;
+    if (!command)
+        return TMI_SIM_ENULL;
+    call->lastCommand.assign(command, strnlen(command, kTextSize));
+    return TMI_SIM_OK;
+}
+
+TMI_EXPORT int TMI_In(int h, char* answerText)
+{
+    Call call(h);
+    if (!call)
+        return TMI_SIM_ENODEV;
+    const bool identify = call->lastCommand.rfind("*IDN?", 0) == 0;
+    call->lastCommand.clear();
+    return writeText(answerText, identify ? kModelName : "ERR unknown command");
+}
+
+// Each export must have exactly the prototype that railmon binds it with.
+#define TMI_CHECK_PROTOTYPE(name, bind, params) \
+    static_assert(std::is_same_v<decltype(&name), int(*) params>, #name " has the wrong prototype");
+TMI_ENTRY_POINTS(TMI_CHECK_PROTOTYPE)
+#undef TMI_CHECK_PROTOTYPE

@@ -1,0 +1,36 @@
+// Loaded panels and their controls, by the handles and IDs that callers use.
+#pragma once
+
+#include "userint.h"
+
+#include <QHash>
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+
+#include <optional>
+
+struct Control {
+    int id = 0;
+    QPointer<QObject> object; // a widget, or a TimerControl
+    CtrlCallbackPtr callback = nullptr;
+    QString callbackName;
+};
+
+struct Panel {
+    int handle = 0;
+    QWidget* root = nullptr; // owns every control's object
+    QHash<int, Control> controls;
+};
+
+// Takes ownership of the root widget; returns the new panel's handle.
+int registerPanel(Panel panel);
+Panel* findPanel(int handle);
+Control* findControl(int panel, int control);
+void discardPanel(int handle);
+
+// A control's value as a number, whatever kind of control it is; nullopt for
+// controls without a value (buttons, charts, timers).
+std::optional<double> controlValue(const QObject* control);
+// Shows the value without raising a callback; false for controls without one.
+bool setControlValue(QObject* control, double value);

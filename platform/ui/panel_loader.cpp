@@ -1,0 +1,243 @@
+#include "panel_loader.h"
+
+#include "indicators.h"
+#include "strip_chart.h"
+#include "timer_control.h"
+
+#include <QAbstractButton>
+#include <QAbstractSpinBox>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QFile>
+#include <QSet>
+#include <QSpinBox>
+#include <QStringList>
+#include <QUiLoader>
+
+#include <climits>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+// Placeholder class name of timer controls; the form holds a hidden widget
+// that only carries their properties.
+constexpr char kTimerClass[] = "TimerControl";
+
+class PanelWidgetLoader : public QUiLoader {
+public:
+    QStringList unknownClasses;
+
+    QWidget* createWidget(const QString& className, QWidget* parent, const QString& name) override
+    {
+        QWidget* widget = nullptr;
+        if (className == QLatin1String("NumericIndicator"))
+            widget = new NumericIndicator(parent);
+        else if (className == QLatin1String("RingIndicator"))
+            widget = new RingIndicator(parent);
+        else if (className == QLatin1String("StripChart"))
+            widget = new StripChart(parent);
+        else if (className == QLatin1String(kTimerClass))
+            widget = new QWidget(parent);
+        else
+            widget = QUiLoader::createWidget(className, parent, name);
+        if (!widget) {
+            unknownClasses << className;
+            return nullptr;
+        }
+        widget->setObjectName(name);
+        if (className == QLatin1String(kTimerClass))
+            widget->setProperty("timerPlaceholder", true);
+        return widget;
+    }
+};
+
+// Collects the toolkit's warnings while a file is read: a form the toolkit
+// complains about is not used half-understood.
+class WarningCollector {
+public:
+    WarningCollector() { previous_ = qInstallMessageHandler(&WarningCollector::collect); }
+    ~WarningCollector() { qInstallMessageHandler(previous_); }
+    static QStringList& warnings()
+    {
+        static QStringList list;
+        return list;
+    }
+
+private:
+    static void collect(QtMsgType type, const QMessageLogContext&, const QString& message)
+    {
+        if (type != QtDebugMsg && type != QtInfoMsg)
+            warnings() << message.simplified();
+    }
+    QtMessageHandler previous_;
+};
+
+CtrlCallbackPtr findCallback(const QString& name)
+{
+    const QByteArray utf8 = name.toUtf8();
+    for (std::size_t i = 0; i < uiCallbackNameCount; ++i) {
+        if (std::strcmp(uiCallbackNames[i].name, utf8.constData()) == 0)
+            return uiCallbackNames[i].function;
+    }
+    return nullptr;
+}
+
+// An int property that must be present with exactly that type when given.
+std::optional<int> intProperty(const QObject* object, const char* name, int fallback, int low, int high,
+                               QString* error)
+{
+    const QVariant v = object->property(name);
+    if (!v.isValid())
+        return fallback;
+    if (v.typeId() != QMetaType::Int) {
+        *error = QStringLiteral("%1 '%2': %3 is not an integer").arg(object->metaObject()->className(),
+                                                                      object->objectName(), name);
+        return std::nullopt;
+    }
+    if (v.toInt() < low || v.toInt() > high) {
+        *error = QStringLiteral("%1 '%2': %3 %4 is outside %5..%6")
+                     .arg(object->metaObject()->className(), object->objectName(), name)
+                     .arg(v.toInt())
+                     .arg(low)
+                     .arg(high);
+        return std::nullopt;
+    }
+    return v.toInt();
+}
+
+// Gives a control the behaviour its properties ask for; an error text when
+// they do not make sense.
+QString configure(QWidget* widget, QObject** controlObject)
+{
+    QString error;
+    *controlObject = widget;
+    if (auto* chart = qobject_cast<StripChart*>(widget)) {
+        const auto traces = intProperty(widget, "traceCount", 4, 1, 16, &error);
+        const auto history = traces ? intProperty(widget, "pointsPerScreen", 600, 2, 100000, &error) : std::nullopt;
+        if (!history)
+            return error;
+        chart->configure(*traces, *history);
+        chart->yAxis->setLabel(widget->property("yLabel").toString());
+        return {};
+    }
+    if (qobject_cast<QComboBox*>(widget) || qobject_cast<RingIndicator*>(widget)) {
+        const QVariant text = widget->property("valueLabels");
+        if (text.isValid() && text.typeId() != QMetaType::QString)
+            return QStringLiteral("'%1': valueLabels is not text").arg(widget->objectName());
+        const auto labels = parseValueLabels(text.toString());
+        if (!labels)
+            return QStringLiteral("'%1': valueLabels is not 'value=text;...' with distinct integer values")
+                .arg(widget->objectName());
+        if (auto* combo = qobject_cast<QComboBox*>(widget)) {
+            combo->clear();
+            for (const auto& [value, label] : *labels)
+                combo->addItem(label, value);
+        } else {
+            static_cast<RingIndicator*>(widget)->setLabels(*labels);
+        }
+        return {};
+    }
+    if (qobject_cast<QAbstractButton*>(widget)) {
+        const auto on = intProperty(widget, "onValue", 1, INT_MIN, INT_MAX, &error);
+        const auto off = on ? intProperty(widget, "offValue", 0, INT_MIN, INT_MAX, &error) : std::nullopt;
+        if (!off)
+            return error;
+        if (*on == *off)
+            return QStringLiteral("'%1': onValue and offValue are equal").arg(widget->objectName());
+        return {};
+    }
+    if (auto* spin = qobject_cast<QAbstractSpinBox*>(widget)) {
+        // Only a finished entry commits: Enter, focus-out or an arrow step.
+        spin->setKeyboardTracking(false);
+        return {};
+    }
+    if (widget->property("timerPlaceholder").toBool()) {
+        const QVariant interval = widget->property("interval");
+        if (interval.isValid() && interval.typeId() != QMetaType::Double && interval.typeId() != QMetaType::Int)
+            return QStringLiteral("timer '%1': interval is not a number").arg(widget->objectName());
+        const double seconds = interval.isValid() ? interval.toDouble() : 1.0;
+        if (!std::isfinite(seconds) || seconds <= 0.0 || seconds > 1e6)
+            return QStringLiteral("timer '%1': interval %2 s is outside (0, 1e6]")
+                .arg(widget->objectName())
+                .arg(seconds);
+        const QVariant enabled = widget->property("enabled");
+        widget->hide();
+        *controlObject = new TimerControl(seconds, enabled.toBool(), widget);
+        widget->setEnabled(false);
+        return {};
+    }
+    return {};
+}
+
+} // namespace
+
+std::variant<Panel, QString> loadPanelFile(const QString& path, int panelResourceId)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("cannot open: %1").arg(file.errorString());
+
+    PanelWidgetLoader loader;
+    QWidget* root = nullptr;
+    {
+        WarningCollector::warnings().clear();
+        WarningCollector collect;
+        root = loader.load(&file);
+    }
+    const QStringList warnings = WarningCollector::warnings();
+    auto fail = [&](const QString& cause) -> std::variant<Panel, QString> {
+        delete root;
+        return cause;
+    };
+    if (!loader.unknownClasses.isEmpty())
+        return fail(QStringLiteral("unknown control class '%1'").arg(loader.unknownClasses.first()));
+    if (!root)
+        return fail(loader.errorString().isEmpty() ? QStringLiteral("not a panel file") : loader.errorString().simplified());
+    if (!warnings.isEmpty())
+        return fail(warnings.first());
+
+    QString error;
+    const auto panelId = intProperty(root, "panelId", 0, 1, INT_MAX, &error);
+    if (!panelId)
+        return fail(error);
+    if (*panelId != panelResourceId)
+        return fail(QStringLiteral("holds no panel %1").arg(panelResourceId));
+
+    Panel panel;
+    panel.root = root;
+    QList<QWidget*> widgets = root->findChildren<QWidget*>();
+    for (QWidget* widget : widgets) {
+        QObject* object = nullptr;
+        if (const QString problem = configure(widget, &object); !problem.isEmpty())
+            return fail(problem);
+
+        const QVariant idProperty = widget->property("ctrlId");
+        const QVariant callbackProperty = widget->property("callback");
+        if (!idProperty.isValid()) {
+            if (callbackProperty.isValid())
+                return fail(QStringLiteral("'%1' has a callback but no ctrlId").arg(widget->objectName()));
+            continue;
+        }
+        const auto id = intProperty(widget, "ctrlId", 0, 1, INT_MAX, &error);
+        if (!id)
+            return fail(error);
+        if (panel.controls.contains(*id))
+            return fail(QStringLiteral("control ID %1 is used twice").arg(*id));
+
+        Control control;
+        control.id = *id;
+        control.object = object;
+        if (callbackProperty.isValid()) {
+            if (callbackProperty.typeId() != QMetaType::QString)
+                return fail(QStringLiteral("control %1: callback is not a name").arg(*id));
+            const QString name = callbackProperty.toString();
+            control.callback = findCallback(name);
+            control.callbackName = name;
+            if (!control.callback)
+                return fail(QStringLiteral("control %1: no callback named '%2' in this program").arg(*id).arg(name));
+        }
+        panel.controls.insert(*id, control);
+    }
+    return panel;
+}

@@ -1,0 +1,23 @@
+// Reading a panel file: a Qt Designer form whose controls carry dynamic
+// properties that the runtime understands.
+//
+//   on the top-level widget: panelId (int), the panel resource ID;
+//   on a control: ctrlId (int > 0, unique in the panel), and callback
+//     (string), the name of an application callback;
+//   on a checkable button (a switch or an enable button): onValue, offValue
+//     (int), the values it reads as; 1 and 0 when absent;
+//   on a QComboBox or RingIndicator: valueLabels, "value=text;value=text";
+//   on a NumericIndicator: decimals (int);
+//   on a StripChart: traceCount (1..16, default 4), pointsPerScreen (points
+//     kept per trace, 2..100000, default 600), yLabel (axis label);
+//   on a TimerControl: interval (seconds, > 0), enabled (bool).
+#pragma once
+
+#include "panel.h"
+
+#include <QString>
+
+#include <variant>
+
+// The loaded panel (not yet registered), or why the file cannot be used.
+std::variant<Panel, QString> loadPanelFile(const QString& path, int panelResourceId);

@@ -1,0 +1,368 @@
+// The runtime's entry points over Qt Widgets.
+#include "userint.h"
+#include "userint_testing.h"
+
+#include "indicators.h"
+#include "panel.h"
+#include "panel_loader.h"
+#include "strip_chart.h"
+#include "timer_control.h"
+
+#include <QAbstractButton>
+#include <QAbstractSpinBox>
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QDoubleSpinBox>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QSpinBox>
+#include <QTimer>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <cstdlib>
+
+namespace {
+
+// Lives until the process ends and is never destroyed: the program calls
+// nothing to close the runtime, and destroying Qt's application object among
+// the static destructors, after Qt's own statics are gone, crashes.
+QApplication*& application()
+{
+    static QApplication* app = nullptr;
+    return app;
+}
+
+bool runtimeReady()
+{
+    return application() != nullptr;
+}
+
+void raiseEvent(int panel, int control, int event)
+{
+    // Look the control up afresh: an earlier callback may have discarded it.
+    if (Control* c = findControl(panel, control); c && c->callback)
+        c->callback(panel, control, event, nullptr, 0, 0);
+}
+
+// Turns the operator's finished actions into commit events, one per action.
+void connectControl(int panel, const Control& control)
+{
+    QObject* object = control.object;
+    const int id = control.id;
+    auto commit = [panel, id] { raiseEvent(panel, id, EVENT_COMMIT); };
+    if (auto* timer = qobject_cast<TimerControl*>(object)) {
+        timer->onTick = [panel, id] { raiseEvent(panel, id, EVENT_TIMER_TICK); };
+    } else if (auto* button = qobject_cast<QAbstractButton*>(object)) {
+        QObject::connect(button, &QAbstractButton::clicked, button, commit);
+    } else if (auto* combo = qobject_cast<QComboBox*>(object)) {
+        QObject::connect(combo, &QComboBox::activated, combo, commit);
+    } else if (auto* spin = qobject_cast<QDoubleSpinBox*>(object)) {
+        QObject::connect(spin, &QDoubleSpinBox::valueChanged, spin, commit);
+    } else if (auto* ispin = qobject_cast<QSpinBox*>(object)) {
+        QObject::connect(ispin, &QSpinBox::valueChanged, ispin, commit);
+    }
+}
+
+// Closing the window is the operator's way out too: it ends the loop the
+// same way the program's own Quit does, so the program shuts down in full.
+class CloseToQuit : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Close) {
+            event->ignore();
+            QuitUserInterface(0);
+            return true;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+bool displayAvailable(char* argv[])
+{
+    for (char** arg = argv; arg && *arg; ++arg) {
+        if (std::strcmp(*arg, "-platform") == 0 || std::strncmp(*arg, "-platform=", 10) == 0)
+            return true;
+    }
+    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+        const char* value = std::getenv(name);
+        if (value && *value)
+            return true;
+    }
+    return false;
+}
+
+QString programName(char* argv[])
+{
+    return argv && argv[0] ? QFileInfo(QString::fromLocal8Bit(argv[0])).fileName() : QStringLiteral("program");
+}
+
+} // namespace
+
+UITestHooks& uiTestHooks()
+{
+    static UITestHooks hooks;
+    return hooks;
+}
+
+int InitCVIRTEEx(void*, char* argv[], void*)
+{
+    if (runtimeReady())
+        return 1;
+    if (!displayAvailable(argv)) {
+        std::fprintf(stderr,
+                     "%s: no display to open (neither DISPLAY nor WAYLAND_DISPLAY is set); "
+                     "to run without one, add '-platform offscreen' or set QT_QPA_PLATFORM=offscreen\n",
+                     qPrintable(programName(argv)));
+        return 0;
+    }
+    // QApplication keeps a reference to argc for its whole life.
+    static int argc = 0;
+    argc = 0;
+    while (argv && argv[argc])
+        ++argc;
+    static char* fallbackArgv[] = {const_cast<char*>("railmon"), nullptr};
+    application() = new QApplication(argc, argc ? argv : fallbackArgv);
+    // The loop ends only through QuitUserInterface, so shutdown always runs.
+    QApplication::setQuitOnLastWindowClosed(false);
+    return 1;
+}
+
+int SetStdioPort(int port)
+{
+    if (port != 0)
+        return UIE_BAD_ARGUMENT;
+    // Line-buffered even into a pipe or a file, so each line shows at once.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    return 0;
+}
+
+int LoadPanel(int, const char* fileName, int panelResourceId)
+{
+    if (!runtimeReady())
+        return UIE_NO_RUNTIME;
+    if (!fileName || !*fileName)
+        return UIE_BAD_ARGUMENT;
+    QString path = QString::fromLocal8Bit(fileName);
+    if (!path.contains('/')) {
+        const std::string& override = uiTestHooks().panelDirectory;
+        const QString dir = override.empty() ? QCoreApplication::applicationDirPath() : QString::fromStdString(override);
+        path = QDir(dir).filePath(path);
+    }
+    std::variant<Panel, QString> loaded = loadPanelFile(path, panelResourceId);
+    if (auto* cause = std::get_if<QString>(&loaded)) {
+        std::fprintf(stderr, "%s: %s\n", qPrintable(QDir::toNativeSeparators(path)), qPrintable(*cause));
+        return QFileInfo::exists(path) ? UIE_FORMAT : UIE_FILE;
+    }
+    Panel& panel = std::get<Panel>(loaded);
+    panel.root->installEventFilter(new CloseToQuit(panel.root));
+    const int handle = registerPanel(panel);
+    for (const Control& control : std::as_const(findPanel(handle)->controls))
+        connectControl(handle, control);
+    return handle;
+}
+
+int DisplayPanel(int panel)
+{
+    Panel* p = findPanel(panel);
+    if (!p)
+        return UIE_BAD_PANEL;
+    p->root->show();
+    p->root->raise();
+    return 0;
+}
+
+int DiscardPanel(int panel)
+{
+    if (!findPanel(panel))
+        return UIE_BAD_PANEL;
+    discardPanel(panel);
+    return 0;
+}
+
+int RunUserInterface(void)
+{
+    if (!runtimeReady())
+        return UIE_NO_RUNTIME;
+    TimerControl::setLoopRunning(true);
+    if (uiTestHooks().loopStarted)
+        QTimer::singleShot(0, [] { uiTestHooks().loopStarted(); });
+    const int code = QApplication::exec();
+    TimerControl::setLoopRunning(false);
+    return code;
+}
+
+int QuitUserInterface(int code)
+{
+    // Takes effect once the calling callback has returned to the loop.
+    QCoreApplication::exit(code);
+    return 0;
+}
+
+int GetCtrlVal(int panel, int control, double* value)
+{
+    if (!value)
+        return UIE_BAD_ARGUMENT;
+    Control* c = findControl(panel, control);
+    if (!c)
+        return findPanel(panel) ? UIE_BAD_CONTROL : UIE_BAD_PANEL;
+    const std::optional<double> v = controlValue(c->object);
+    if (!v)
+        return UIE_BAD_ATTRIBUTE;
+    *value = *v;
+    return 0;
+}
+
+int GetCtrlVal(int panel, int control, int* value)
+{
+    double v = 0.0;
+    const int status = GetCtrlVal(panel, control, value ? &v : nullptr);
+    if (status == 0)
+        *value = std::isfinite(v) ? static_cast<int>(std::clamp(v, -2147483648.0, 2147483647.0)) : 0;
+    return status;
+}
+
+int GetCtrlVal(int panel, int control, unsigned char* value)
+{
+    int v = 0;
+    const int status = GetCtrlVal(panel, control, value ? &v : nullptr);
+    if (status == 0)
+        *value = static_cast<unsigned char>(v);
+    return status;
+}
+
+int SetCtrlVal(int panel, int control, double value)
+{
+    Control* c = findControl(panel, control);
+    if (!c)
+        return findPanel(panel) ? UIE_BAD_CONTROL : UIE_BAD_PANEL;
+    return setControlValue(c->object, value) ? 0 : UIE_BAD_ATTRIBUTE;
+}
+
+int SetCtrlVal(int panel, int control, int value)
+{
+    return SetCtrlVal(panel, control, static_cast<double>(value));
+}
+
+int SetCtrlAttribute(int panel, int control, int attribute, double value)
+{
+    Control* c = findControl(panel, control);
+    if (!c)
+        return findPanel(panel) ? UIE_BAD_CONTROL : UIE_BAD_PANEL;
+    auto* timer = qobject_cast<TimerControl*>(c->object);
+    if (attribute != ATTR_INTERVAL || !timer)
+        return UIE_BAD_ATTRIBUTE;
+    return timer->setIntervalSeconds(value) ? 0 : UIE_BAD_ATTRIBUTE;
+}
+
+int SetCtrlAttribute(int panel, int control, int attribute, int value)
+{
+    Control* c = findControl(panel, control);
+    if (!c)
+        return findPanel(panel) ? UIE_BAD_CONTROL : UIE_BAD_PANEL;
+    auto* widget = qobject_cast<QWidget*>(c->object);
+    if (attribute == ATTR_INTERVAL)
+        return SetCtrlAttribute(panel, control, attribute, static_cast<double>(value));
+    if (attribute != ATTR_TEXT_BGCOLOR || !widget || value < VAL_DEFAULT_COLOR || value > 0xFFFFFF)
+        return UIE_BAD_ATTRIBUTE;
+    widget->setStyleSheet(value == VAL_DEFAULT_COLOR
+                              ? QString()
+                              : QStringLiteral("background-color: #%1;").arg(value, 6, 16, QLatin1Char('0')));
+    return 0;
+}
+
+int SetCtrlAttribute(int panel, int control, int attribute, const char* value)
+{
+    Control* c = findControl(panel, control);
+    if (!c)
+        return findPanel(panel) ? UIE_BAD_CONTROL : UIE_BAD_PANEL;
+    auto* widget = qobject_cast<QWidget*>(c->object);
+    if (attribute != ATTR_TOOLTIP_TEXT || !widget || !value)
+        return UIE_BAD_ATTRIBUTE;
+    widget->setToolTip(QString::fromUtf8(value));
+    return 0;
+}
+
+int SetTraceAttributeEx(int panel, int control, int trace, int attribute, const char* value)
+{
+    Control* c = findControl(panel, control);
+    if (!c)
+        return findPanel(panel) ? UIE_BAD_CONTROL : UIE_BAD_PANEL;
+    auto* chart = qobject_cast<StripChart*>(c->object);
+    if (attribute != ATTR_TRACE_LG_TEXT || !chart || !value)
+        return UIE_BAD_ATTRIBUTE;
+    return chart->setTraceLabel(trace, QString::fromUtf8(value)) ? 0 : UIE_BAD_ATTRIBUTE;
+}
+
+int PlotStripChart(int panel, int control, const void* array, int numberOfPoints, int startingIndex,
+                   int skipCount, int dataType)
+{
+    Control* c = findControl(panel, control);
+    if (!c)
+        return findPanel(panel) ? UIE_BAD_CONTROL : UIE_BAD_PANEL;
+    auto* chart = qobject_cast<StripChart*>(c->object);
+    if (!chart || dataType != VAL_DOUBLE)
+        return UIE_BAD_ATTRIBUTE;
+    // One point per trace per call, the only use this runtime serves.
+    if (!array || startingIndex < 0 || skipCount != 0 || numberOfPoints != chart->traceCount())
+        return UIE_BAD_ARGUMENT;
+    chart->plot(static_cast<const double*>(array) + startingIndex, numberOfPoints);
+    return 0;
+}
+
+int MessagePopup(const char* title, const char* message)
+{
+    const char* t = title ? title : "";
+    const char* m = message ? message : "";
+    if (uiTestHooks().popup) {
+        uiTestHooks().popup(t, m);
+        return 0;
+    }
+    if (!runtimeReady())
+        return UIE_NO_RUNTIME;
+    QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(t), QString::fromUtf8(m), QMessageBox::Ok);
+    box.exec();
+    return 0;
+}
+
+int SuspendTimerCallbacks(void)
+{
+    TimerControl::setAllEnabled(false);
+    return 0;
+}
+
+int ResumeTimerCallbacks(void)
+{
+    TimerControl::setAllEnabled(true);
+    return 0;
+}
+
+QWidget* uiPanelWidget(int panel)
+{
+    Panel* p = findPanel(panel);
+    return p ? p->root : nullptr;
+}
+
+QObject* uiControlObject(int panel, int control)
+{
+    Control* c = findControl(panel, control);
+    return c ? c->object.data() : nullptr;
+}
+
+QObject* uiControlByCallback(int panel, const char* callbackName)
+{
+    Panel* p = findPanel(panel);
+    if (!p || !callbackName)
+        return nullptr;
+    for (const Control& c : std::as_const(p->controls)) {
+        if (c.object && c.callbackName == QLatin1String(callbackName))
+            return c.object;
+    }
+    return nullptr;
+}

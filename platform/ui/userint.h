@@ -1,0 +1,94 @@
+// The user-interface runtime: panels loaded from a panel file, controls read
+// and written by ID, an event loop that calls the application's callbacks,
+// timer ticks, strip charts and message pop-ups. Plain C++ on purpose: the
+// application includes this header and never a toolkit header.
+#pragma once
+
+#include <cstddef>
+
+// Event codes passed to callbacks.
+enum {
+    EVENT_COMMIT = 1,      // the operator finished operating a control
+    EVENT_TIMER_TICK = 15, // a timer control's interval elapsed
+};
+
+// Control and trace attributes.
+enum {
+    ATTR_TEXT_BGCOLOR = 1020,  // background behind a control's text, int colour
+    ATTR_TOOLTIP_TEXT = 1030,  // text shown when the pointer rests on a control
+    ATTR_INTERVAL = 1270,      // timer interval, double [s]
+    ATTR_TRACE_LG_TEXT = 1276, // trace label in a chart's legend, string
+};
+
+// Colours, as 0xRRGGBB.
+enum {
+    VAL_DEFAULT_COLOR = -1, // whatever the panel's style gives the control
+    VAL_WARNING_COLOR = 0xFFD27F,
+};
+
+// Data types for PlotStripChart.
+enum {
+    VAL_DOUBLE = 4,
+};
+
+#define CVICALLBACK
+
+typedef int(CVICALLBACK* CtrlCallbackPtr)(int panel, int control, int event, void* callbackData,
+                                          int eventData1, int eventData2);
+
+// The application's external names: LoadPanel binds each callback name that
+// the panel file gives to the function listed under it here. The application
+// defines both.
+struct UICallbackName {
+    const char* name;
+    CtrlCallbackPtr function;
+};
+extern const UICallbackName uiCallbackNames[];
+extern const std::size_t uiCallbackNameCount;
+
+// 0 when the runtime cannot be used (no display can be opened, for instance).
+int InitCVIRTEEx(void* hInstance, char* argv[], void* reserved);
+// Port 0 is standard output; made line-buffered so every line shows at once.
+int SetStdioPort(int port);
+
+// Handle > 0, or negative when the file or the panel in it cannot be used.
+// A file name without a directory is looked up beside the executable.
+int LoadPanel(int parentPanel, const char* fileName, int panelResourceId);
+int DisplayPanel(int panel);
+int DiscardPanel(int panel);
+
+// Runs callbacks until one calls QuitUserInterface; returns its code.
+int RunUserInterface(void);
+int QuitUserInterface(int code);
+
+int GetCtrlVal(int panel, int control, double* value);
+int GetCtrlVal(int panel, int control, int* value);
+int GetCtrlVal(int panel, int control, unsigned char* value);
+// Shows the value; never raises a callback.
+int SetCtrlVal(int panel, int control, double value);
+int SetCtrlVal(int panel, int control, int value);
+
+int SetCtrlAttribute(int panel, int control, int attribute, double value);
+int SetCtrlAttribute(int panel, int control, int attribute, int value);
+int SetCtrlAttribute(int panel, int control, int attribute, const char* value);
+int SetTraceAttributeEx(int panel, int control, int trace, int attribute, const char* value);
+// One new point per trace: element k of `array` goes to trace k + 1.
+int PlotStripChart(int panel, int control, const void* array, int numberOfPoints, int startingIndex,
+                   int skipCount, int dataType);
+
+// Modal; returns once the operator dismisses it.
+int MessagePopup(const char* title, const char* message);
+
+int SuspendTimerCallbacks(void);
+int ResumeTimerCallbacks(void);
+
+// Negative results of the functions above.
+enum {
+    UIE_NO_RUNTIME = -1,      // InitCVIRTEEx has not succeeded
+    UIE_FILE = -2,            // the panel file is missing or unreadable
+    UIE_FORMAT = -3,          // the panel file is malformed
+    UIE_BAD_PANEL = -4,       // no such panel handle
+    UIE_BAD_CONTROL = -5,     // no such control on the panel
+    UIE_BAD_ATTRIBUTE = -6,   // attribute, trace or value not valid there
+    UIE_BAD_ARGUMENT = -7,    // a null pointer, a count out of range
+};

@@ -1,0 +1,30 @@
+// Seams for tests and test harnesses that drive the runtime headless. A
+// program never sets these; with none set, the runtime behaves as it does for
+// an operator.
+#pragma once
+
+#include <functional>
+#include <string>
+
+class QObject;
+class QWidget;
+
+struct UITestHooks {
+    // When set, a pop-up is reported here and returns at once instead of
+    // waiting for an operator to dismiss a modal box.
+    std::function<void(const std::string& title, const std::string& message)> popup;
+    // Called once each time RunUserInterface has started its loop.
+    std::function<void()> loopStarted;
+    // When not empty, where a panel file named without a directory is looked
+    // up, instead of beside the executable.
+    std::string panelDirectory;
+};
+
+UITestHooks& uiTestHooks();
+
+// The toolkit objects behind a panel and its controls, for tests that operate
+// them as an operator would; null when there is no such panel or control.
+QWidget* uiPanelWidget(int panel);
+QObject* uiControlObject(int panel, int control);
+// The first control on the panel whose callback has this name.
+QObject* uiControlByCallback(int panel, const char* callbackName);
