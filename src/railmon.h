@@ -1,0 +1,97 @@
+// railmon's globals and functions: the vendor library's handle and
+// entry-point table, the driver layer over it, and the panel's callbacks.
+#pragma once
+
+#include "dynload.h"
+#include "tmi_entry_points.h"
+#include "userint.h"
+
+#include <cstdio>
+
+// ---- The vendor library -----------------------------------------------------
+
+// Handle of the loaded TMI_API.dll; null until TMI_Open has loaded it.
+extern HINSTANCE TMI_APIDll;
+
+// The entry-point table: one pointer per exported function, named as the
+// function it holds. Null means unbound.
+#define TMI_DECLARE_ENTRY(name, bind, params) extern int(*name) params;
+TMI_ENTRY_POINTS(TMI_DECLARE_ENTRY)
+#undef TMI_DECLARE_ENTRY
+
+// Device handle: 0 while no connection is open, negative after a failed open.
+extern int TMI_DeviceId;
+
+// What a call through an unbound entry yields instead of being made.
+enum { TMI_UNBOUND = -1000 };
+
+// Calls an entry, or yields TMI_UNBOUND without calling when it is null: a
+// library that failed to bind leaves entries null, and no caller may then
+// jump through one.
+template <typename... Params, typename... Args>
+int TMI_Invoke(int (*entry)(Params...), Args... args)
+{
+    return entry ? entry(args...) : TMI_UNBOUND;
+}
+
+// ---- Driver layer ----------------------------------------------------------
+
+int TMI_Initialize(void);
+int TMI_Open(void);
+int TMI_OpenHandle(char* dev, char* usb);
+int TMI_Test(void);
+int TMI_Close(void);
+
+// A CV/CC code the library never reports: what a reading holds when the
+// supply wrote none.
+enum { CVCC_NO_READING = -128 };
+
+// The measured voltage [V], current [A] and CV/CC code of one channel.
+// Starts as "no reading" (NaN, NaN, CVCC_NO_READING), which is what it still
+// holds when the query fails without writing its outputs.
+struct TMI_MonitorReading {
+    double voltage;
+    double current;
+    char cv_cc;
+};
+
+// The monitor sweep of channel index `ch` (0..3): time-out, refresh and
+// monitor query, for the channel number ch + 1.
+TMI_MonitorReading TMI_MonitorSweep(int ch);
+// Currents into I[0..3] and voltages into V[0..3], one refresh for all four
+// channels; `mode` and `onoff` are neither read nor written.
+void TMI_ReadCurrent(double* I, double* V, unsigned char* mode, unsigned char* onoff);
+
+// ---- Panel -----------------------------------------------------------------
+
+// Channel index 0..3 = "CH +18V", "CH -18V", "CH +6V", "CH -6V".
+enum { CHANNELS = 4 };
+
+extern int pnl;
+extern const int vmon[CHANNELS];
+extern const int imon[CHANNELS];
+extern const int vset[CHANNELS];
+extern const int iset[CHANNELS];
+extern const int radiob[CHANNELS];
+extern const int cvcc[CHANNELS];
+
+// Bit i set: channel index i is read, logged and Set.
+extern int gMask;
+// Non-zero while the log-to-file switch is on.
+extern int gLogToFile;
+// The measurement log, null until the first logged reading opens it.
+extern FILE* gFp;
+
+#define RAILMON_CALLBACK(name) \
+    int CVICALLBACK name(int panel, int control, int event, void* callbackData, int eventData1, int eventData2);
+RAILMON_CALLBACK(ExitCB)
+RAILMON_CALLBACK(ReadCB)
+RAILMON_CALLBACK(TimerCB)
+RAILMON_CALLBACK(TimerOnOffCB)
+RAILMON_CALLBACK(SetIntervalCB)
+RAILMON_CALLBACK(LogToFileCB)
+RAILMON_CALLBACK(SetCB)
+RAILMON_CALLBACK(SetPresetCB)
+RAILMON_CALLBACK(SwitchOnOffCB)
+RAILMON_CALLBACK(SetMaskCB)
+#undef RAILMON_CALLBACK

@@ -1,0 +1,159 @@
+// Loading and binding the vendor library, the connection and its close,
+// through the real loader and the recording fake's variants.
+#include "driver_fixture.h"
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+namespace {
+
+std::map<std::string, bool> boundEntries()
+{
+    std::map<std::string, bool> bound;
+#define RECORD_BOUND(name, bind, params) bound[#name] = (name != nullptr);
+    TMI_ENTRY_POINTS(RECORD_BOUND)
+#undef RECORD_BOUND
+    return bound;
+}
+
+int countBound()
+{
+    int n = 0;
+    for (const auto& [name, isBound] : boundEntries())
+        n += isBound;
+    return n;
+}
+
+bool libraryLoaded(const std::string& variant)
+{
+    const std::string path = fakeDir(variant) + "/libTMI_API.so";
+    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    if (handle)
+        dlclose(handle);
+    return handle != nullptr;
+}
+
+} // namespace
+
+TEST_F(DriverTest, CompleteLibraryBindsEveryEntryAndTalksToTheDevice)
+{
+    useFake("complete");
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(TMI_Open(), 1);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "FALSE =0 TRUE=1\nTMI_In loaded.\n");
+    EXPECT_EQ(countBound(), 39);
+
+    EXPECT_EQ(TMI_OpenHandle(dev, usb), 7);
+    EXPECT_EQ(TMI_DeviceId, 7);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(TMI_Test(), 1);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "TMI_ModelNameQ FAKE PW-A\n");
+    EXPECT_EQ(fakeLog(), "# loaded\nTMI_HandleOpen PW-A USB:1:1\nTMI_ModelNameQ 7\n");
+
+    EXPECT_EQ(TMI_Close(), 0);
+    EXPECT_EQ(TMI_DeviceId, 0);
+    EXPECT_FALSE(libraryLoaded("complete"));
+    EXPECT_THAT(fileLogLines(), testing::ElementsAre("# loaded", "TMI_HandleOpen PW-A USB:1:1", "TMI_ModelNameQ 7",
+                                                     "TMI_RemoteLocal 7", "TMI_HandleClose 7"));
+}
+
+TEST_F(DriverTest, NoLibraryLeavesEverythingUnboundAndCallsNothing)
+{
+    useFake("none");
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(TMI_Open(), 0);
+    EXPECT_EQ(TMI_Test(), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "FALSE =0 TRUE=1\n");
+    EXPECT_EQ(TMI_APIDll, nullptr);
+    EXPECT_EQ(countBound(), 0);
+    // No entry to call: a negative handle, which start-up reports.
+    EXPECT_LT(TMI_OpenHandle(dev, usb), 0);
+    EXPECT_EQ(TMI_Close(), 0);
+    EXPECT_LT(TMI_DeviceId, 0) << "nothing was open, so nothing was closed";
+}
+
+TEST_F(DriverTest, LibraryWithoutHandleCloseBindsTheOther38)
+{
+    useFake("no-HandleClose");
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(TMI_Open(), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "FALSE =0 TRUE=1\n");
+    EXPECT_EQ(countBound(), 38);
+    EXPECT_EQ(TMI_HandleClose, nullptr);
+    EXPECT_NE(TMI_APIDll, nullptr) << "the library stays loaded after a failed lookup";
+
+    EXPECT_EQ(TMI_OpenHandle(dev, usb), 7);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(TMI_Test(), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(fakeLog(), "# loaded\nTMI_HandleOpen PW-A USB:1:1\n") << "TMI_Test queries nothing";
+
+    // The connection is open but cannot be closed: hand back what can be.
+    TMI_Close();
+    EXPECT_EQ(TMI_DeviceId, 0);
+    EXPECT_FALSE(libraryLoaded("no-HandleClose"));
+    EXPECT_THAT(fileLogLines(), testing::ElementsAre("# loaded", "TMI_HandleOpen PW-A USB:1:1", "TMI_RemoteLocal 7"));
+}
+
+TEST_F(DriverTest, LibraryWithoutDelayBindsExactlyTheFirstTenInBindingOrder)
+{
+    useFake("no-Delay");
+    EXPECT_EQ(TMI_Open(), 0);
+    const std::set<std::string> firstTen = {"TMI_HandleOpen", "TMI_TimeOut",  "TMI_Refresh", "TMI_ModelNameQ",
+                                            "TMI_Voltage",    "TMI_VoltageQ", "TMI_Current", "TMI_CurrentQ",
+                                            "TMI_MainOutput", "TMI_MainOutputQ"};
+    for (const auto& [name, isBound] : boundEntries())
+        EXPECT_EQ(isBound, firstTen.count(name) == 1) << name;
+    EXPECT_EQ(TMI_Test(), 0);
+}
+
+TEST_F(DriverTest, ExtraExportsAreIgnored)
+{
+    useFake("extra");
+    EXPECT_EQ(TMI_Open(), 1);
+    EXPECT_EQ(countBound(), 39);
+    EXPECT_EQ(TMI_Test(), 1);
+}
+
+TEST_F(DriverTest, HandleIsStoredAsReturnedAndClosedWhateverItsSign)
+{
+    useFake("complete");
+    setenv("TMI_FAKE_HANDLE", "-5", 1);
+    ASSERT_EQ(TMI_Open(), 1);
+    EXPECT_EQ(TMI_OpenHandle(dev, usb), -5);
+    EXPECT_EQ(TMI_DeviceId, -5);
+    TMI_Close();
+    EXPECT_EQ(TMI_DeviceId, 0);
+    EXPECT_THAT(fileLogLines(), testing::ElementsAre("# loaded", "TMI_HandleOpen PW-A USB:1:1", "TMI_RemoteLocal -5",
+                                                     "TMI_HandleClose -5"));
+}
+
+TEST_F(DriverTest, CloseWithoutConnectionOnlyUnloads)
+{
+    useFake("complete");
+    ASSERT_EQ(TMI_Open(), 1);
+    EXPECT_TRUE(libraryLoaded("complete"));
+    TMI_Close();
+    EXPECT_FALSE(libraryLoaded("complete"));
+    EXPECT_THAT(fileLogLines(), testing::ElementsAre("# loaded"));
+}
+
+TEST_F(DriverTest, LibraryPlantedInTheWorkingDirectoryIsNeverLoaded)
+{
+    const std::string dir = makeTempDir();
+    for (const char* name : {"libTMI_API.so", "TMI_API.dll"})
+        std::filesystem::copy_file(fakeDir("complete") + "/libTMI_API.so", dir + "/" + name);
+    const auto previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir);
+    // Empty and relative entries would make the dynamic linker look here.
+    for (const char* path : {"", ".", ":", "lib:.", "./"}) {
+        setenv("LD_LIBRARY_PATH", path, 1);
+        TMI_APIDll = nullptr;
+        EXPECT_EQ(TMI_Open(), 0) << "LD_LIBRARY_PATH='" << path << "'";
+        TMI_Close();
+    }
+    std::filesystem::current_path(previous);
+    std::filesystem::remove_all(dir);
+}

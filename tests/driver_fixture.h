@@ -1,0 +1,70 @@
+// In-process tests of railmon's driver layer and callbacks: the application's
+// globals reset to their values at load, and the vendor library chosen among
+// the recording fake's variants.
+#pragma once
+
+#include "fake_answers.h"
+#include "process.h"
+#include "railmon.h"
+#include "test_paths.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <map>
+#include <set>
+#include <string>
+
+inline std::string fakeDir(const std::string& variant)
+{
+    return std::string(RAILMON_FAKES_DIR) + "/" + variant;
+}
+
+class DriverTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        logDir_ = makeTempDir();
+        logPath_ = logDir_ + "/calls.log";
+        setenv("TMI_FAKE_LOG", logPath_.c_str(), 1);
+        for (const char* name : {"TMI_FAKE_HANDLE", "TMI_FAKE_MAINOUT", "TMI_FAKE_PRESET", "TMI_FAKE_CVCC",
+                                 "TMI_FAKE_MONI_FAIL", "TMI_FAKE_CLAMP"})
+            unsetenv(name);
+        TMI_APIDll = nullptr;
+        TMI_DeviceId = 0;
+        TMI_Initialize();
+        gMask = 15;
+        gLogToFile = 0;
+        gFp = nullptr;
+    }
+
+    void TearDown() override
+    {
+        TMI_Close();
+        unsetenv("LD_LIBRARY_PATH");
+        std::system(("rm -rf '" + logDir_ + "'").c_str());
+    }
+
+    static void useFake(const std::string& variant) { setenv("LD_LIBRARY_PATH", fakeDir(variant).c_str(), 1); }
+
+    // The in-memory call log of the loaded fake.
+    static std::string fakeLog()
+    {
+        auto log = reinterpret_cast<const char* (*)()>(GetProcAddress(TMI_APIDll, "TMI_FakeCallLog"));
+        return log ? log() : std::string("(no fake loaded)");
+    }
+    static void clearFakeLog()
+    {
+        if (auto clear = reinterpret_cast<void (*)()>(GetProcAddress(TMI_APIDll, "TMI_FakeClearLog")))
+            clear();
+    }
+    // The call log written to file, which outlives the library.
+    std::vector<std::string> fileLogLines() const { return linesOf(readFile(logPath_)); }
+
+    char dev[5] = "PW-A";
+    char usb[8] = "USB:1:1";
+
+private:
+    std::string logDir_, logPath_;
+};

@@ -1,0 +1,49 @@
+#include "harness_run.h"
+
+#include <cstdlib>
+#include <filesystem>
+
+std::vector<std::string> HarnessRun::popups() const
+{
+    std::vector<std::string> result;
+    for (const std::string& line : stdoutLines)
+        if (line.rfind("POPUP ", 0) == 0)
+            result.push_back(line.substr(6));
+    return result;
+}
+
+std::vector<std::string> HarnessRun::programLines() const
+{
+    std::vector<std::string> result;
+    for (const std::string& line : stdoutLines) {
+        const bool harness = line.rfind("POPUP ", 0) == 0 || line.rfind("STATE ", 0) == 0 ||
+                             line.rfind("CTRL ", 0) == 0 || line.rfind("TRACES ", 0) == 0;
+        if (!harness)
+            result.push_back(line);
+    }
+    return result;
+}
+
+HarnessRun runHarness(const HarnessOptions& options)
+{
+    const std::string dir = makeTempDir();
+    const std::string log = dir + "/calls.log";
+    EnvChanges env = {
+        {"LD_LIBRARY_PATH", options.library},
+        {"RAILMON_SCRIPT", options.script},
+        {"RAILMON_PANEL_DIR", options.panelDir},
+        {"TMI_FAKE_LOG", log},
+        {"QT_QPA_PLATFORM", std::nullopt},
+    };
+    for (const auto& [name, value] : options.env)
+        env[name] = value;
+    std::vector<std::string> argv = {RAILMON_HARNESS};
+    argv.insert(argv.end(), options.extraArgs.begin(), options.extraArgs.end());
+
+    HarnessRun run;
+    run.process = runProcess(argv, env, options.timeoutMs, options.workDir.empty() ? dir : options.workDir);
+    run.stdoutLines = linesOf(run.process.out);
+    run.calls = linesOf(readFile(log));
+    std::filesystem::remove_all(dir);
+    return run;
+}

@@ -1,0 +1,29 @@
+// Runs a program to completion with a chosen environment and collects what it
+// printed, so tests can check whole runs of railmon.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct ProcessResult {
+    int exitCode = -1;   // the exit status, or -1 when killed by a signal
+    int signal = 0;      // the signal that ended it, or 0
+    bool timedOut = false;
+    std::string out, err;
+};
+
+// Environment changes on top of this process's: a value to set, or nullopt
+// to remove the variable.
+using EnvChanges = std::map<std::string, std::optional<std::string>>;
+
+ProcessResult runProcess(const std::vector<std::string>& argv, const EnvChanges& env, int timeoutMs = 30000,
+                         const std::string& workingDirectory = {});
+
+// Lines of a text, without their line ends.
+std::vector<std::string> linesOf(const std::string& text);
+// A fresh directory under the system's temporary directory.
+std::string makeTempDir();
+std::string readFile(const std::string& path);
+void writeFile(const std::string& path, const std::string& text);
