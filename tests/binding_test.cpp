@@ -52,7 +52,7 @@ TEST_F(DriverTest, CompleteLibraryBindsEveryEntryAndTalksToTheDevice)
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "TMI_ModelNameQ FAKE PW-A\n");
     EXPECT_EQ(fakeLog(), "# loaded\nTMI_HandleOpen PW-A USB:1:1\nTMI_ModelNameQ 7\n");
 
-    EXPECT_EQ(TMI_Close(), 0);
+    EXPECT_EQ(close(), 0);
     EXPECT_EQ(TMI_DeviceId, 0);
     EXPECT_FALSE(libraryLoaded("complete"));
     EXPECT_THAT(fileLogLines(), testing::ElementsAre("# loaded", "TMI_HandleOpen PW-A USB:1:1", "TMI_ModelNameQ 7",
@@ -70,7 +70,7 @@ TEST_F(DriverTest, NoLibraryLeavesEverythingUnboundAndCallsNothing)
     EXPECT_EQ(countBound(), 0);
     // No entry to call: a negative handle, which start-up reports.
     EXPECT_LT(TMI_OpenHandle(dev, usb), 0);
-    EXPECT_EQ(TMI_Close(), 0);
+    EXPECT_EQ(close(), 0);
     EXPECT_LT(TMI_DeviceId, 0) << "nothing was open, so nothing was closed";
 }
 
@@ -91,7 +91,7 @@ TEST_F(DriverTest, LibraryWithoutHandleCloseBindsTheOther38)
     EXPECT_EQ(fakeLog(), "# loaded\nTMI_HandleOpen PW-A USB:1:1\n") << "TMI_Test queries nothing";
 
     // The connection is open but cannot be closed: hand back what can be.
-    TMI_Close();
+    close();
     EXPECT_EQ(TMI_DeviceId, 0);
     EXPECT_FALSE(libraryLoaded("no-HandleClose"));
     EXPECT_THAT(fileLogLines(), testing::ElementsAre("# loaded", "TMI_HandleOpen PW-A USB:1:1", "TMI_RemoteLocal 7"));
@@ -124,7 +124,7 @@ TEST_F(DriverTest, HandleIsStoredAsReturnedAndClosedWhateverItsSign)
     ASSERT_EQ(TMI_Open(), 1);
     EXPECT_EQ(TMI_OpenHandle(dev, usb), -5);
     EXPECT_EQ(TMI_DeviceId, -5);
-    TMI_Close();
+    close();
     EXPECT_EQ(TMI_DeviceId, 0);
     EXPECT_THAT(fileLogLines(), testing::ElementsAre("# loaded", "TMI_HandleOpen PW-A USB:1:1", "TMI_RemoteLocal -5",
                                                      "TMI_HandleClose -5"));
@@ -135,7 +135,7 @@ TEST_F(DriverTest, CloseWithoutConnectionOnlyUnloads)
     useFake("complete");
     ASSERT_EQ(TMI_Open(), 1);
     EXPECT_TRUE(libraryLoaded("complete"));
-    TMI_Close();
+    close();
     EXPECT_FALSE(libraryLoaded("complete"));
     EXPECT_THAT(fileLogLines(), testing::ElementsAre("# loaded"));
 }
@@ -152,7 +152,7 @@ TEST_F(DriverTest, LibraryPlantedInTheWorkingDirectoryIsNeverLoaded)
         setenv("LD_LIBRARY_PATH", path, 1);
         TMI_APIDll = nullptr;
         EXPECT_EQ(TMI_Open(), 0) << "LD_LIBRARY_PATH='" << path << "'";
-        TMI_Close();
+        close();
     }
     std::filesystem::current_path(previous);
     std::filesystem::remove_all(dir);

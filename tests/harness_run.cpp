@@ -17,7 +17,8 @@ std::vector<std::string> HarnessRun::programLines() const
     std::vector<std::string> result;
     for (const std::string& line : stdoutLines) {
         const bool harness = line.rfind("POPUP ", 0) == 0 || line.rfind("STATE ", 0) == 0 ||
-                             line.rfind("CTRL ", 0) == 0 || line.rfind("TRACES ", 0) == 0;
+                             line.rfind("CTRL ", 0) == 0 || line.rfind("TRACES ", 0) == 0 ||
+                             line.rfind("TIP ", 0) == 0 || line == "TICK";
         if (!harness)
             result.push_back(line);
     }

@@ -239,6 +239,8 @@ int GetCtrlVal(int panel, int control, unsigned char* value)
 
 int SetCtrlVal(int panel, int control, double value)
 {
+    if (uiTestHooks().valueSet)
+        uiTestHooks().valueSet(panel, control, value);
     Control* c = findControl(panel, control);
     if (!c)
         return findPanel(panel) ? UIE_BAD_CONTROL : UIE_BAD_PANEL;
@@ -312,7 +314,10 @@ int PlotStripChart(int panel, int control, const void* array, int numberOfPoints
     // One point per trace per call, the only use this runtime serves.
     if (!array || startingIndex < 0 || skipCount != 0 || numberOfPoints != chart->traceCount())
         return UIE_BAD_ARGUMENT;
-    chart->plot(static_cast<const double*>(array) + startingIndex, numberOfPoints);
+    const double* values = static_cast<const double*>(array) + startingIndex;
+    chart->plot(values, numberOfPoints);
+    if (uiTestHooks().plotted)
+        uiTestHooks().plotted(panel, control, values, numberOfPoints);
     return 0;
 }
 

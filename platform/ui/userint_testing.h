@@ -18,6 +18,10 @@ struct UITestHooks {
     // When not empty, where a panel file named without a directory is looked
     // up, instead of beside the executable.
     std::string panelDirectory;
+    // Observers of what the program shows: each SetCtrlVal, each
+    // PlotStripChart (after the chart took the points).
+    std::function<void(int panel, int control, double value)> valueSet;
+    std::function<void(int panel, int control, const double* values, int count)> plotted;
 };
 
 UITestHooks& uiTestHooks();

@@ -102,6 +102,8 @@ __attribute__((constructor)) static void recordLoad() { record("# loaded"); }
 
 FAKE_EXPORT const char* TMI_FakeCallLog() { return memoryLog().c_str(); }
 FAKE_EXPORT void TMI_FakeClearLog() { memoryLog().clear(); }
+// Lets a test put its own observations into the log, in order with the calls.
+FAKE_EXPORT void TMI_FakeNote(const char* line) { record(line); }
 
 FAKE_EXPORT int TMI_HandleOpen(char* dev, char* usb)
 {

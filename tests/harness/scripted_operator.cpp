@@ -7,13 +7,18 @@
 // has started:
 //   click:NAME        click the button or switch whose callback is NAME
 //   value:NAME=X      enter X into the numeric control or ring whose callback is NAME
+//                     (or whose control ID is N, written #N), committing it
 //   wait:MS           let the loop run for MS milliseconds
 //   grab:PATH         save a screenshot of the panel
 //   state             print "STATE gMask=... gLogToFile=..."
 //   ctrl:ID           print "CTRL ID value" (the value as GetCtrlVal reads it)
 //   traces:ID         print "TRACES ID label|label|..." of a strip chart
+//   tip:ID            print "TIP ID tooltip" of a control
 //   close             close the window as an operator would
 // Every pop-up is printed as "POPUP title|message" and dismissed at once.
+// RAILMON_REPORT_TICKS=1 prints "TICK" once a tick has plotted its last chart,
+// that is, after everything the tick logs has been flushed.
+#include "railmon-ctrl.h"
 #include "railmon.h"
 #include "strip_chart.h"
 #include "userint_testing.h"
@@ -32,7 +37,8 @@ namespace {
 
 QObject* controlFor(const QString& name)
 {
-    QObject* object = uiControlByCallback(pnl, name.toUtf8().constData());
+    QObject* object = name.startsWith('#') ? uiControlObject(pnl, name.mid(1).toInt())
+                                           : uiControlByCallback(pnl, name.toUtf8().constData());
     if (!object)
         std::fprintf(stderr, "harness: no control with callback %s\n", qPrintable(name));
     return object;
@@ -68,6 +74,9 @@ void perform(const QString& action)
             for (int k = 0; k < chart->graphCount(); ++k)
                 labels << chart->graph(k)->name();
         std::printf("TRACES %d %s\n", argument.toInt(), qPrintable(labels.join('|')));
+    } else if (verb == "tip") {
+        auto* widget = qobject_cast<QWidget*>(uiControlObject(pnl, argument.toInt()));
+        std::printf("TIP %d %s\n", argument.toInt(), widget ? qPrintable(widget->toolTip()) : "(none)");
     } else if (verb == "close") {
         uiPanelWidget(pnl)->close();
     } else if (verb != "wait" && !verb.isEmpty()) {
@@ -96,6 +105,12 @@ const bool installed = [] {
         const char* script = std::getenv("RAILMON_SCRIPT");
         runFrom(QString::fromUtf8(script ? script : "").split(';', Qt::SkipEmptyParts));
     };
+    if (const char* report = std::getenv("RAILMON_REPORT_TICKS"); report && *report == '1') {
+        uiTestHooks().plotted = [](int, int control, const double*, int) {
+            if (control == PANEL_VCHART)
+                std::printf("TICK\n");
+        };
+    }
     if (const char* dir = std::getenv("RAILMON_PANEL_DIR"))
         uiTestHooks().panelDirectory = dir;
     return true;

@@ -1,0 +1,242 @@
+// Manual read, periodic acquisition with strip charts, and the measurement log.
+#include "panel_fixture.h"
+
+#include "indicators.h"
+#include "timer_control.h"
+
+#include <QTimer>
+
+#include <ctime>
+#include <regex>
+
+using testing::ElementsAreArray;
+using testing::IsEmpty;
+
+namespace {
+
+const std::string kHeader = "#time\tch\tU\tI\tCV_CC\n";
+
+// A record without its time field, which the test cannot know.
+std::string recordTail(int ch, int code)
+{
+    std::ostringstream text;
+    text << '\t' << ch << '\t' << fakeMoniVolts(ch) << '\t' << fakeMoniAmps(ch) << '\t' << code << '\n';
+    return text.str();
+}
+
+// Splits a log into its header check and its records' tails, checking every
+// time field against the window in which the records were written.
+std::vector<std::string> recordTails(const std::string& log, time_t from, time_t to)
+{
+    std::vector<std::string> tails;
+    for (const std::string& line : linesOf(log)) {
+        if (line.rfind('#', 0) == 0)
+            continue;
+        const auto tab = line.find('\t');
+        const long stamp = std::stol(line.substr(0, tab));
+        EXPECT_GE(stamp, from);
+        EXPECT_LE(stamp, to);
+        tails.push_back(line.substr(tab) + "\n");
+    }
+    return tails;
+}
+
+std::string plotLine(int chart, const std::set<int>& enabled, bool volts)
+{
+    std::string line = "PlotStripChart " + std::to_string(chart);
+    for (int ch = 1; ch <= 4; ++ch)
+        line += " " + (enabled.count(ch) ? PanelTest::number(volts ? fakeMoniVolts(ch) : fakeMoniAmps(ch)) : "nan");
+    return line;
+}
+
+} // namespace
+
+class Monitoring : public PanelTest {};
+
+TEST_F(Monitoring, ReadSweepsOnlyEnabledChannelsInOrderAndShowsEachBeforeTheNext)
+{
+    const std::map<int, std::vector<int>> masks = {{0, {}}, {2, {1}}, {5, {0, 2}}, {15, {0, 1, 2, 3}}};
+    for (const auto& [mask, channels] : masks) {
+        SCOPED_TRACE(mask);
+        gMask = mask;
+        clearFakeLog();
+        ReadCB(pnl, controlId("ReadCB"), EVENT_COMMIT, nullptr, 0, 0);
+        std::vector<std::string> expected;
+        for (int ch : channels)
+            expected = concat(expected, sweepAndShow(ch, ch % 2));
+        EXPECT_THAT(calls(), ElementsAreArray(expected));
+    }
+    EXPECT_FALSE(std::filesystem::exists("railmon.log"));
+}
+
+TEST_F(Monitoring, NegativeAndUnknownCodesReachIndicatorAndLogAsTheSameNumber)
+{
+    setenv("TMI_FAKE_CVCC", "-3,77,0,1", 1);
+    gMask = 3;
+    gLogToFile = 1;
+    TimerCB(pnl, PANEL_TIMER, EVENT_TIMER_TICK, nullptr, 0, 0);
+    EXPECT_EQ(qobject_cast<RingIndicator*>(control(cvcc[0]))->text(), "-3");
+    EXPECT_EQ(qobject_cast<RingIndicator*>(control(cvcc[1]))->text(), "77");
+    const auto tails = recordTails(readFile("railmon.log"), 0, time(nullptr));
+    EXPECT_THAT(tails, testing::ElementsAre(recordTail(1, -3), recordTail(2, 77)));
+}
+
+TEST_F(Monitoring, FailedQueryShowsAndLogsNoReadingInsteadOfAMadeUpValue)
+{
+    setenv("TMI_FAKE_MONI_FAIL", "1", 1);
+    gMask = 1;
+    gLogToFile = 1;
+    TimerCB(pnl, PANEL_TIMER, EVENT_TIMER_TICK, nullptr, 0, 0);
+    EXPECT_EQ(qobject_cast<QLabel*>(control(vmon[0]))->text(), "---");
+    EXPECT_EQ(qobject_cast<QLabel*>(control(cvcc[0]))->text(), "---");
+    const auto tails = recordTails(readFile("railmon.log"), 0, time(nullptr));
+    EXPECT_THAT(tails, testing::ElementsAre("\t1\tnan\tnan\t-128\n"));
+}
+
+TEST_F(Monitoring, TickShowsLogsAndThenPlotsBothChartsOnce)
+{
+    const std::map<int, std::set<int>> masks = {{0, {}}, {2, {2}}, {15, {1, 2, 3, 4}}};
+    for (const auto& [mask, channels] : masks) {
+        SCOPED_TRACE(mask);
+        gMask = mask;
+        clearFakeLog();
+        TimerCB(pnl, PANEL_TIMER, EVENT_TIMER_TICK, nullptr, 0, 0);
+        std::vector<std::string> expected;
+        for (int ch : channels)
+            expected = concat(expected, sweepAndShow(ch - 1, (ch - 1) % 2));
+        expected.push_back(plotLine(PANEL_ICHART, channels, false));
+        expected.push_back(plotLine(PANEL_VCHART, channels, true));
+        EXPECT_THAT(calls(), ElementsAreArray(expected));
+    }
+}
+
+TEST_F(Monitoring, EachRecordFollowsItsChannelsIndicatorsAndPrecedesTheNextSweep)
+{
+    gMask = 5;
+    gLogToFile = 1;
+    // Note where the log stream stands at every indicator write.
+    uiTestHooks().valueSet = [](int, int control, double) {
+        note("SetCtrlVal " + std::to_string(control) + " at " + std::to_string(gFp ? ftell(gFp) : -1));
+    };
+    TimerCB(pnl, PANEL_TIMER, EVENT_TIMER_TICK, nullptr, 0, 0);
+    const std::string log = readFile("railmon.log");
+    const long afterFirst = static_cast<long>(log.find('\n', kHeader.size()) + 1);
+    EXPECT_THAT(calls(), testing::ElementsAre("TMI_TimeOut 7 1", "TMI_Refresh 7", "TMI_MoniDataQ 7 1", "SetCtrlVal 24 at -1",
+                                              "SetCtrlVal 23 at -1", "SetCtrlVal 30 at -1", "TMI_TimeOut 7 1",
+                                              "TMI_Refresh 7", "TMI_MoniDataQ 7 3",
+                                              "SetCtrlVal 13 at " + std::to_string(afterFirst),
+                                              "SetCtrlVal 12 at " + std::to_string(afterFirst),
+                                              "SetCtrlVal 28 at " + std::to_string(afterFirst),
+                                              testing::StartsWith("PlotStripChart 35"),
+                                              testing::StartsWith("PlotStripChart 36")));
+}
+
+TEST_F(Monitoring, CallbacksIgnoreEventsThatAreNotTheirs)
+{
+    gLogToFile = 1;
+    for (int event : {0, 2, 3, 15, 42}) {
+        if (event != EVENT_COMMIT) {
+            ReadCB(pnl, 0, event, nullptr, 0, 0);
+            TimerOnOffCB(pnl, controlId("TimerOnOffCB"), event, nullptr, 0, 0);
+            SetIntervalCB(pnl, PANEL_INTERVAL, event, nullptr, 0, 0);
+            LogToFileCB(pnl, controlId("LogToFileCB"), event, nullptr, 0, 0);
+        }
+        if (event != EVENT_TIMER_TICK)
+            TimerCB(pnl, PANEL_TIMER, event, nullptr, 0, 0);
+    }
+    EXPECT_THAT(calls(), IsEmpty());
+    EXPECT_EQ(gLogToFile, 1);
+    EXPECT_FALSE(std::filesystem::exists("railmon.log"));
+}
+
+TEST_F(Monitoring, TimerSwitchSuspendsAndResumesAndIntervalAppliesAtOnce)
+{
+    auto* timer = qobject_cast<TimerControl*>(control(PANEL_TIMER));
+    ASSERT_TRUE(timer);
+    testing::internal::CaptureStdout();
+    click("TimerOnOffCB"); // on
+    EXPECT_TRUE(timer->enabled());
+    click("TimerOnOffCB"); // off
+    EXPECT_FALSE(timer->enabled());
+    SetCtrlVal(pnl, PANEL_INTERVAL, 0.25);
+    SetIntervalCB(pnl, PANEL_INTERVAL, EVENT_COMMIT, nullptr, 0, 0);
+    EXPECT_EQ(timer->intervalSeconds(), 0.25);
+    EXPECT_FALSE(timer->enabled()) << "changing the interval does not resume";
+    click("TimerOnOffCB"); // on
+    click("TimerOnOffCB"); // off
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Disabling timer....\nDisabling timer....\n");
+}
+
+TEST_F(Monitoring, LogIsExactlyHeaderThenOneRecordPerEnabledChannelPerTick)
+{
+    const time_t start = time(nullptr);
+    gMask = 5;
+    click("LogToFileCB");
+    ASSERT_EQ(gLogToFile, 1);
+    TimerCB(pnl, PANEL_TIMER, EVENT_TIMER_TICK, nullptr, 0, 0);
+
+    // On disk at the end of the tick, without closing the stream.
+    std::string log = readFile("railmon.log");
+    ASSERT_EQ(log.substr(0, kHeader.size()), kHeader);
+    EXPECT_THAT(recordTails(log, start, time(nullptr)), testing::ElementsAre(recordTail(1, 0), recordTail(3, 0)));
+    EXPECT_TRUE(std::regex_match(log, std::regex("#time\tch\tU\tI\tCV_CC\n([0-9]+\t[1-4]\t[^\t\n]+\t[^\t\n]+\t-?[0-9]+\n)+")));
+
+    // Off: nothing more; on again: the same file goes on, no second header.
+    click("LogToFileCB");
+    TimerCB(pnl, PANEL_TIMER, EVENT_TIMER_TICK, nullptr, 0, 0);
+    EXPECT_EQ(readFile("railmon.log"), log);
+    click("LogToFileCB");
+    ReadCB(pnl, 0, EVENT_COMMIT, nullptr, 0, 0); // a manual read is never logged
+    TimerCB(pnl, PANEL_TIMER, EVENT_TIMER_TICK, nullptr, 0, 0);
+    log = readFile("railmon.log");
+    EXPECT_EQ(log.find(kHeader, 1), std::string::npos);
+    EXPECT_THAT(recordTails(log, start, time(nullptr)),
+                testing::ElementsAre(recordTail(1, 0), recordTail(3, 0), recordTail(1, 0), recordTail(3, 0)));
+}
+
+TEST_F(Monitoring, ARunEmptiesTheOldLogOnlyAtItsFirstLoggedReading)
+{
+    writeFile("railmon.log", "yesterday's records\n");
+    gLogToFile = 1;
+    gMask = 0; // ticks with no channel enabled log nothing and open nothing
+    TimerCB(pnl, PANEL_TIMER, EVENT_TIMER_TICK, nullptr, 0, 0);
+    EXPECT_EQ(readFile("railmon.log"), "yesterday's records\n");
+    EXPECT_EQ(gFp, nullptr);
+
+    gMask = 8;
+    TimerCB(pnl, PANEL_TIMER, EVENT_TIMER_TICK, nullptr, 0, 0);
+    const std::string log = readFile("railmon.log");
+    EXPECT_EQ(log.substr(0, kHeader.size()), kHeader);
+    EXPECT_THAT(recordTails(log, 0, time(nullptr)), testing::ElementsAre(recordTail(4, 1)));
+}
+
+TEST_F(Monitoring, LoggingWhileTheTimerIsSuspendedCreatesNoFile)
+{
+    auto* timer = qobject_cast<TimerControl*>(control(PANEL_TIMER));
+    SetCtrlAttribute(pnl, PANEL_TIMER, ATTR_INTERVAL, 0.01);
+    click("LogToFileCB");
+    QTimer::singleShot(100, [] { QuitUserInterface(0); });
+    RunUserInterface();
+    EXPECT_FALSE(timer->enabled());
+    EXPECT_FALSE(std::filesystem::exists("railmon.log"));
+}
+
+TEST_F(Monitoring, UnopenableLogIsReportedOncePerStreakAndRetriedUntilItOpens)
+{
+    // A directory in the way fails the open even for root.
+    std::filesystem::create_directory("railmon.log");
+    gMask = 1;
+    gLogToFile = 1;
+    testing::internal::CaptureStdout();
+    for (int tick = 0; tick < 3; ++tick)
+        TimerCB(pnl, PANEL_TIMER, EVENT_TIMER_TICK, nullptr, 0, 0);
+    const std::string said = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(said, "Cannot open railmon.log: Is a directory\n");
+    EXPECT_EQ(gFp, nullptr);
+
+    std::filesystem::remove("railmon.log");
+    TimerCB(pnl, PANEL_TIMER, EVENT_TIMER_TICK, nullptr, 0, 0);
+    const std::string log = readFile("railmon.log");
+    EXPECT_EQ(log.substr(0, kHeader.size()), kHeader);
+    EXPECT_THAT(recordTails(log, 0, time(nullptr)), testing::ElementsAre(recordTail(1, 0)));
+}
