@@ -5,6 +5,7 @@
 #include "indicators.h"
 #include "panel.h"
 #include "panel_loader.h"
+#include "stop_signals.h"
 #include "strip_chart.h"
 #include "timer_control.h"
 
@@ -39,6 +40,11 @@ bool runtimeReady()
 {
     return application() != nullptr;
 }
+
+// Set once a stop signal arrived: from then on no loop runs and no pop-up
+// waits, wherever the program is in its start-up, so it goes straight on to
+// its shutdown.
+bool gStopRequested = false;
 
 void raiseEvent(int panel, int control, int event)
 {
@@ -131,6 +137,10 @@ int InitCVIRTEEx(void*, char* argv[], void*)
     application() = new QApplication(argc, argc ? argv : fallbackArgv);
     // The loop ends only through QuitUserInterface, so shutdown always runs.
     QApplication::setQuitOnLastWindowClosed(false);
+    installStopSignals([] {
+        gStopRequested = true;
+        QuitUserInterface(0);
+    });
     return 1;
 }
 
@@ -190,6 +200,8 @@ int RunUserInterface(void)
 {
     if (!runtimeReady())
         return UIE_NO_RUNTIME;
+    if (gStopRequested)
+        return 0;
     TimerControl::setLoopRunning(true);
     if (uiTestHooks().loopStarted)
         QTimer::singleShot(0, [] { uiTestHooks().loopStarted(); });
@@ -331,6 +343,8 @@ int MessagePopup(const char* title, const char* message)
     }
     if (!runtimeReady())
         return UIE_NO_RUNTIME;
+    if (gStopRequested)
+        return 0;
     QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(t), QString::fromUtf8(m), QMessageBox::Ok);
     box.exec();
     return 0;

@@ -1,0 +1,44 @@
+#include "stop_signals.h"
+
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+int gPipe[2] = {-1, -1};
+
+void onSignal(int)
+{
+    const int saved = errno;
+    const char byte = 1;
+    // Async-signal-safe; a full pipe already holds a pending stop.
+    [[maybe_unused]] const ssize_t n = write(gPipe[1], &byte, 1);
+    errno = saved;
+}
+
+} // namespace
+
+bool installStopSignals(std::function<void()> onStop)
+{
+    if (gPipe[0] >= 0)
+        return true;
+    if (pipe2(gPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return false;
+    // Lives as long as the process, like the handlers.
+    auto* notifier = new QSocketNotifier(gPipe[0], QSocketNotifier::Read);
+    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [onStop = std::move(onStop)] {
+        char buffer[64];
+        while (read(gPipe[0], buffer, sizeof buffer) > 0) {
+        }
+        onStop();
+    });
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    return sigaction(SIGINT, &action, nullptr) == 0 && sigaction(SIGTERM, &action, nullptr) == 0;
+}
