@@ -6,6 +6,12 @@
 //   TMI_SIM_NOISE       0 for exact readings
 //   TMI_SIM_LATENCY_MS  delay of every call [ms], as a USB round trip would take
 //   TMI_SIM_NO_DEVICE   1: no supply is connected, opening fails
+// Faults, to see railmon survive them:
+//   TMI_SIM_FAIL_AFTER  N: the device is gone after N calls past the open;
+//                       every later call fails and leaves its outputs alone
+//   TMI_SIM_READING     nan, inf, -inf or range: every measurement is NaN,
+//                       infinite, or far outside any rating (1e12 V, -5 A)
+//   TMI_SIM_CVCC        N: every measurement reports the CV/CC code N
 //
 // Results: 0 for success, a negative TMI_SIM_E* code for failure; a failed
 // query leaves its outputs untouched.
@@ -47,6 +53,10 @@ struct Connection {
     std::string statePath;
     bool warnedSave = false;
     int latencyMs = 0;
+    long failAfter = -1; // calls until the device is gone; -1: never
+    long calls = 0;
+    std::string readingFault;
+    std::optional<int> cvccCode;
     bool remote = false;
     int timeout = 1;
     // Settings the application never uses, kept so queries answer with what
@@ -116,8 +126,12 @@ public:
         if (gConnection && gConnection->latencyMs > 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(gConnection->latencyMs));
         if (gConnection && handle == kHandle) {
-            connection_ = &*gConnection;
-            connection_->remote = true;
+            Connection& c = *gConnection;
+            ++c.calls;
+            if (c.failAfter < 0 || c.calls <= c.failAfter) {
+                connection_ = &c;
+                connection_->remote = true;
+            }
         }
     }
     Connection* operator->() const { return connection_; }
@@ -148,6 +162,21 @@ int writeText(char* buffer, const std::string& text)
     return TMI_SIM_OK;
 }
 
+void applyFaults(const Connection& c, sim::Reading& reading)
+{
+    const std::string& fault = c.readingFault;
+    if (fault == "nan")
+        reading.volts = reading.amps = NAN;
+    else if (fault == "inf")
+        reading.volts = reading.amps = INFINITY;
+    else if (fault == "-inf")
+        reading.volts = reading.amps = -INFINITY;
+    else if (fault == "range")
+        reading.volts = 1e12, reading.amps = -5.0;
+    if (c.cvccCode)
+        reading.code = static_cast<char>(*c.cvccCode);
+}
+
 } // namespace
 
 // ---- Connection ------------------------------------------------------------
@@ -172,6 +201,12 @@ TMI_EXPORT int TMI_HandleOpen(char* dev, char* usb)
         c.supply.setNoise(0.0, 0.0);
     if (const char* latency = std::getenv("TMI_SIM_LATENCY_MS"))
         c.latencyMs = std::clamp(std::atoi(latency), 0, 60000);
+    if (const char* after = std::getenv("TMI_SIM_FAIL_AFTER"); after && *after)
+        c.failAfter = std::max(0L, std::atol(after));
+    if (const char* fault = std::getenv("TMI_SIM_READING"))
+        c.readingFault = fault;
+    if (const char* code = std::getenv("TMI_SIM_CVCC"); code && *code)
+        c.cvccCode = std::atoi(code);
     gConnection = std::move(c);
     return kHandle;
 }
@@ -355,6 +390,7 @@ TMI_EXPORT int TMI_MoniDataQ(int h, char ch, double* volts, double* amps, char* 
     sim::Reading reading = call->supply.measure(ch);
     if (!call->outputSel[ch - 1])
         reading = sim::Reading{};
+    applyFaults(*call, reading);
     *volts = reading.volts;
     *amps = reading.amps;
     *code = reading.code;
