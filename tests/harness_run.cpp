@@ -42,7 +42,8 @@ HarnessRun runHarness(const HarnessOptions& options)
     argv.insert(argv.end(), options.extraArgs.begin(), options.extraArgs.end());
 
     HarnessRun run;
-    run.process = runProcess(argv, env, options.timeoutMs, options.workDir.empty() ? dir : options.workDir);
+    run.process = runProcess(argv, env, options.timeoutMs, options.workDir.empty() ? dir : options.workDir,
+                             options.stopSignal);
     run.stdoutLines = linesOf(run.process.out);
     run.calls = linesOf(readFile(log));
     std::filesystem::remove_all(dir);

@@ -25,6 +25,7 @@ struct HarnessOptions {
     EnvChanges env;
     std::vector<std::string> extraArgs = {"-platform", "offscreen"};
     int timeoutMs = 30000;
+    int stopSignal = 9; // sent at timeoutMs; SIGKILL
 };
 
 HarnessRun runHarness(const HarnessOptions& options);

@@ -9,13 +9,16 @@
 //   value:NAME=X      enter X into the numeric control or ring whose callback is NAME
 //                     (or whose control ID is N, written #N), committing it
 //   wait:MS           let the loop run for MS milliseconds
+//   interval:S        set the timer's interval to S seconds directly, past the
+//                     interval control's range (for fast and soak runs)
 //   grab:PATH         save a screenshot of the panel
 //   state             print "STATE gMask=... gLogToFile=..."
 //   ctrl:ID           print "CTRL ID value" (the value as GetCtrlVal reads it)
 //   traces:ID         print "TRACES ID label|label|..." of a strip chart
 //   tip:ID            print "TIP ID tooltip" of a control
 //   close             close the window as an operator would
-// Every pop-up is printed as "POPUP title|message" and dismissed at once.
+// Every pop-up is printed as "POPUP title|message" and dismissed at once,
+// unless RAILMON_REAL_POPUPS=1 asks for the real modal boxes.
 // RAILMON_REPORT_TICKS=1 prints "TICK" once a tick has plotted its last chart,
 // that is, after everything the tick logs has been flushed.
 #include "railmon-ctrl.h"
@@ -60,6 +63,8 @@ void perform(const QString& action)
             combo->setCurrentIndex(combo->findData(static_cast<int>(value)));
             emit combo->activated(combo->currentIndex());
         }
+    } else if (verb == "interval") {
+        SetCtrlAttribute(pnl, PANEL_TIMER, ATTR_INTERVAL, argument.toDouble());
     } else if (verb == "grab") {
         uiPanelWidget(pnl)->grab().save(argument);
     } else if (verb == "state") {
@@ -97,10 +102,12 @@ void runFrom(QStringList actions)
 }
 
 const bool installed = [] {
-    uiTestHooks().popup = [](const std::string& title, const std::string& message) {
-        std::printf("POPUP %s|%s\n", title.c_str(), message.c_str());
-        std::fflush(stdout);
-    };
+    if (const char* real = std::getenv("RAILMON_REAL_POPUPS"); !real || *real != '1') {
+        uiTestHooks().popup = [](const std::string& title, const std::string& message) {
+            std::printf("POPUP %s|%s\n", title.c_str(), message.c_str());
+            std::fflush(stdout);
+        };
+    }
     uiTestHooks().loopStarted = [] {
         const char* script = std::getenv("RAILMON_SCRIPT");
         runFrom(QString::fromUtf8(script ? script : "").split(';', Qt::SkipEmptyParts));

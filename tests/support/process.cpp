@@ -13,7 +13,7 @@
 #include <unistd.h>
 
 ProcessResult runProcess(const std::vector<std::string>& argv, const EnvChanges& env, int timeoutMs,
-                         const std::string& workingDirectory)
+                         const std::string& workingDirectory, int stopSignal)
 {
     ProcessResult result;
     int outPipe[2], errPipe[2];
@@ -44,15 +44,23 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const EnvChanges&
     }
     close(outPipe[1]);
     close(errPipe[1]);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
     int open = 2;
+    // What the run has been sent so far: nothing, the stop signal, SIGKILL.
+    enum { Running, Stopping, Killed } stage = Running;
     while (open > 0) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
+            if (stage == Killed)
+                break; // something else holds the pipes open
             result.timedOut = true;
-            kill(pid, SIGKILL);
-            break;
+            const bool kill9 = stage == Stopping || stopSignal == SIGKILL;
+            kill(pid, kill9 ? SIGKILL : stopSignal);
+            stage = kill9 ? Killed : Stopping;
+            // Whatever it printed before it went is still read.
+            deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            continue;
         }
         if (poll(fds, 2, static_cast<int>(left.count())) <= 0)
             continue;

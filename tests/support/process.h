@@ -18,8 +18,10 @@ struct ProcessResult {
 // to remove the variable.
 using EnvChanges = std::map<std::string, std::optional<std::string>>;
 
+// At timeoutMs the program gets stopSignal (timedOut is then true); one that
+// is still running 10 s later is killed.
 ProcessResult runProcess(const std::vector<std::string>& argv, const EnvChanges& env, int timeoutMs = 30000,
-                         const std::string& workingDirectory = {});
+                         const std::string& workingDirectory = {}, int stopSignal = 9 /* SIGKILL */);
 
 // Lines of a text, without their line ends.
 std::vector<std::string> linesOf(const std::string& text);
