@@ -1,27 +1,53 @@
 # The two commands a newcomer needs:
 #   make run    install what is missing, build, start railmon on the simulated supply
-#   make test   install what is missing, build, run the whole test suite
+#   make test   install what is missing, build, run the whole test suite: the
+#               tests, the same tests under AddressSanitizer and
+#               UndefinedBehaviorSanitizer, and the panel loader's fuzzer
+# And for developers: make bench (benchmarks), make fuzz FUZZ_SECONDS=600.
 
 # CI builds with warnings as errors.
 PRESET ?= $(if $(CI),ci,default)
 
-DEBIAN_PACKAGES := cmake ninja-build g++ make \
+DEBIAN_PACKAGES := cmake ninja-build g++ make clang-14 libclang-rt-14-dev \
 	qt6-base-dev qt6-tools-dev libqt6opengl6-dev libxkbcommon-dev qt6-qpa-plugins \
 	libqcustomplot-dev libgtest-dev libbenchmark-dev fonts-dejavu-core
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: run test build deps clean
+.PHONY: run test build deps clean bench sanitize fuzz
+
+# Seconds the fuzzer runs within make test.
+FUZZ_SECONDS ?= 60
 
 run: build
 	cd build/bin && ./railmon
 
+# The main suite runs last, so its summary closes the output.
 test: build
+	$(MAKE) --no-print-directory fuzz sanitize
 	ctest --preset $(PRESET)
 
 build: deps
 	cmake --preset $(PRESET)
 	cmake --build --preset $(PRESET)
+
+sanitize: deps
+	cmake --preset asan
+	cmake --build --preset asan
+	ctest --preset asan
+
+# New inputs the fuzzer finds go to build-fuzz/corpus; the seeds stay as they are.
+fuzz: deps
+	cmake --preset fuzz
+	cmake --build --preset fuzz
+	mkdir -p build-fuzz/corpus
+	# Qt keeps fonts and caches for the life of the process: not leaks to hunt here.
+	ASAN_OPTIONS=detect_leaks=0 build-fuzz/panel_fuzzer -max_total_time=$(FUZZ_SECONDS) \
+		-close_fd_mask=2 -timeout=10 -rss_limit_mb=4096 -print_final_stats=1 \
+		-artifact_prefix=build-fuzz/ build-fuzz/corpus tests/fuzz/seeds tests/panel_corpus
+
+bench: build
+	build/bench/railmon_bench
 
 # Installs only what is missing, so a ready machine goes straight to the build.
 deps:
@@ -35,4 +61,4 @@ deps:
 	fi
 
 clean:
-	rm -rf build build-ci
+	rm -rf build build-ci build-asan build-fuzz

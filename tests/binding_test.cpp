@@ -5,6 +5,7 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <filesystem>
 
 namespace {
@@ -156,4 +157,40 @@ TEST_F(DriverTest, LibraryPlantedInTheWorkingDirectoryIsNeverLoaded)
     }
     std::filesystem::current_path(previous);
     std::filesystem::remove_all(dir);
+}
+
+TEST_F(DriverTest, BulkReadRefreshesOnceThenQueriesAllFourChannels)
+{
+    useFake("complete");
+    ASSERT_EQ(TMI_Open(), 1);
+    TMI_OpenHandle(dev, usb);
+    clearFakeLog();
+    gMask = 0; // the bulk read does not look at the mask
+    double I[5] = {-1, -1, -1, -1, 99}, V[5] = {-1, -1, -1, -1, 99};
+    unsigned char mode = 42, onoff = 43;
+    TMI_ReadCurrent(I, V, &mode, &onoff);
+    EXPECT_EQ(fakeLog(), "TMI_TimeOut 7 1\nTMI_Refresh 7\nTMI_MoniDataQ 7 1\nTMI_MoniDataQ 7 2\nTMI_MoniDataQ 7 3\n"
+                         "TMI_MoniDataQ 7 4\n");
+    for (int ch = 1; ch <= 4; ++ch) {
+        EXPECT_EQ(I[ch - 1], fakeMoniAmps(ch));
+        EXPECT_EQ(V[ch - 1], fakeMoniVolts(ch));
+    }
+    EXPECT_EQ(I[4], 99);
+    EXPECT_EQ(V[4], 99);
+    EXPECT_EQ(mode, 42);
+    EXPECT_EQ(onoff, 43);
+}
+
+TEST_F(DriverTest, SweepAndBulkReadYieldNoReadingWithoutALibrary)
+{
+    useFake("none");
+    TMI_Open();
+    const TMI_MonitorReading reading = TMI_MonitorSweep(0);
+    EXPECT_TRUE(std::isnan(reading.voltage));
+    EXPECT_TRUE(std::isnan(reading.current));
+    EXPECT_EQ(reading.cv_cc, static_cast<char>(CVCC_NO_READING));
+    double I[4], V[4];
+    TMI_ReadCurrent(I, V, nullptr, nullptr);
+    for (int ch = 0; ch < 4; ++ch)
+        EXPECT_TRUE(std::isnan(I[ch]) && std::isnan(V[ch])) << ch;
 }

@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include <ctime>
+#include <unistd.h>
 #include <regex>
 
 using testing::ElementsAreArray;
@@ -239,4 +240,43 @@ TEST_F(Monitoring, UnopenableLogIsReportedOncePerStreakAndRetriedUntilItOpens)
     const std::string log = readFile("railmon.log");
     EXPECT_EQ(log.substr(0, kHeader.size()), kHeader);
     EXPECT_THAT(recordTails(log, 0, time(nullptr)), testing::ElementsAre(recordTail(1, 0)));
+}
+
+TEST_F(Monitoring, UnwritableWorkingDirectoryIsReportedOnceAndLoggingStartsWhenItIsWritable)
+{
+    // Root writes through permissions, so as root the ticks run as "nobody"
+    // in a directory only root may write to.
+    const bool root = geteuid() == 0;
+    auto asOperator = [root] { ASSERT_TRUE(!root || seteuid(65534) == 0); };
+    auto asOwner = [root] { ASSERT_TRUE(!root || seteuid(0) == 0); };
+    std::filesystem::permissions(".", std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec |
+                                          std::filesystem::perms::others_read | std::filesystem::perms::others_exec);
+    gMask = 2;
+    gLogToFile = 1;
+    testing::internal::CaptureStdout();
+    asOperator();
+    TimerCB(pnl, PANEL_TIMER, EVENT_TIMER_TICK, nullptr, 0, 0);
+    TimerCB(pnl, PANEL_TIMER, EVENT_TIMER_TICK, nullptr, 0, 0);
+    asOwner();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Cannot open railmon.log: Permission denied\n");
+    EXPECT_FALSE(std::filesystem::exists("railmon.log"));
+
+    std::filesystem::permissions(".", std::filesystem::perms::all);
+    asOperator();
+    TimerCB(pnl, PANEL_TIMER, EVENT_TIMER_TICK, nullptr, 0, 0);
+    asOwner();
+    EXPECT_THAT(recordTails(readFile("railmon.log"), 0, time(nullptr)), testing::ElementsAre(recordTail(2, 1)));
+}
+
+TEST_F(Monitoring, ExitEndsTheLoopOnlyOnCommit)
+{
+    bool stillRunning = false;
+    QTimer::singleShot(0, [] { ExitCB(pnl, 0, 2, nullptr, 0, 0); });
+    QTimer::singleShot(50, [&] {
+        stillRunning = true;
+        ExitCB(pnl, 0, EVENT_COMMIT, nullptr, 0, 0);
+    });
+    QTimer::singleShot(5000, [] { QuitUserInterface(1); }); // a safety net only
+    EXPECT_EQ(RunUserInterface(), 0);
+    EXPECT_TRUE(stillRunning);
 }

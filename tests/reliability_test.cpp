@@ -2,6 +2,7 @@
 // unbound entry point, and loses no finished reading. Each case prints a
 // summary line with its figures.
 #include "harness_run.h"
+#include "log_check.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -14,55 +15,11 @@
 
 namespace {
 
-const std::string kHeader = "#time\tch\tU\tI\tCV_CC";
-// A record with any number %g can write: finite, nan or inf, signed.
-const std::regex kRecord(R"([0-9]+\t[1-4]\t(-?(nan|inf|[0-9.]+(e[-+][0-9]+)?))\t(-?(nan|inf|[0-9.]+(e[-+][0-9]+)?))\t-?[0-9]+)");
-
 // Everything an operator can do, so every callback runs against whatever
 // library is in place; then Exit.
 const std::string kWorkEverything = "click:SwitchOnOffCB;click:ReadCB;value:#16=5;click:SetCB;value:SetPresetCB=3;"
                                     "click:LogToFileCB;interval:0.02;click:TimerOnOffCB;wait:150;click:TimerOnOffCB;"
                                     "click:SetMaskCB;click:ReadCB;click:SwitchOnOffCB;click:ExitCB";
-
-struct LogCheck {
-    std::string firstTorn; // with where it stands in the file
-    long records = 0;
-    long tornLines = 0;   // lines that are not whole records
-    // A kill during a write that crosses a 4 KiB page of the file can stop
-    // the kernel's copy at that page: the tick being written then ends in a
-    // part line cut exactly at the boundary. Counted apart from torn lines.
-    long pageCuts = 0;
-    long partialTicks = 0; // ticks of which only some records reached the file
-    bool headerOk = false;
-};
-
-// Checks a log written with all four channels enabled.
-LogCheck checkLog(const std::string& path)
-{
-    LogCheck check;
-    const std::string text = readFile(path);
-    const std::vector<std::string> lines = linesOf(text);
-    check.headerOk = !lines.empty() && lines[0] == kHeader;
-    size_t offset = lines.empty() ? 0 : lines[0].size() + 1;
-    for (size_t i = 1; i < lines.size(); ++i) {
-        const bool whole = std::regex_match(lines[i], kRecord) && offset + lines[i].size() < text.size();
-        const bool cutAtPage = i + 1 == lines.size() && text.back() != '\n' && text.size() % 4096 == 0;
-        if (whole) {
-            ++check.records;
-        } else if (cutAtPage) {
-            ++check.pageCuts;
-        } else {
-            ++check.tornLines;
-            if (check.firstTorn.empty())
-                check.firstTorn = "'" + lines[i] + "' at byte " + std::to_string(offset) + " of " +
-                                  std::to_string(text.size());
-        }
-        offset += lines[i].size() + 1;
-    }
-    // A page cut may also leave whole records of the unfinished tick before it.
-    check.partialTicks = check.records % 4 && check.pageCuts == 0 ? 1 : 0;
-    return check;
-}
 
 std::vector<std::string> split(const std::string& text, char by)
 {
@@ -73,28 +30,9 @@ std::vector<std::string> split(const std::string& text, char by)
     return parts;
 }
 
-class Reliability : public testing::Test {
-protected:
-    void SetUp() override { dir_ = makeTempDir(); }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
-
-    HarnessOptions simulated(const std::string& script) const
-    {
-        HarnessOptions options;
-        options.library = RAILMON_BIN_DIR;
-        options.script = script;
-        options.workDir = dir_;
-        options.env = {{"TMI_SIM_STATE", dir_ + "/sim.state"}, {"RAILMON_REPORT_TICKS", "1"}};
-        return options;
-    }
-    static long ticksReported(const HarnessRun& run)
-    {
-        return std::count(run.stdoutLines.begin(), run.stdoutLines.end(), "TICK");
-    }
-    std::string dir_;
-};
-
 } // namespace
+
+class Reliability : public OnSimulatedSupplyRun {};
 
 TEST_F(Reliability, EveryMissingExportStillStartsShowsItsPopupsAndNeverCallsANullEntry)
 {
@@ -238,35 +176,4 @@ TEST_F(Reliability, MalformedPanelFilesEndTheProgramWithMinusOneAndNeverCrash)
     }
     EXPECT_GE(total, 20);
     std::printf("malformed panel files: %d of %d refused without a crash\n", refused, total);
-}
-
-TEST_F(Reliability, HardKillsAtRandomMomentsTearNoLineAndLoseNoTick)
-{
-    std::mt19937 random(20261209);
-    std::uniform_int_distribution<int> moment(150, 1200); // [ms]
-    const int runs = 50;
-    long tornLines = 0, pageCuts = 0, partialTicks = 0, lostTicks = 0, records = 0;
-    for (int i = 0; i < runs; ++i) {
-        std::filesystem::remove(dir_ + "/railmon.log");
-        HarnessOptions options = simulated("click:SwitchOnOffCB;click:LogToFileCB;interval:0.02;click:TimerOnOffCB");
-        options.timeoutMs = moment(random);
-        const HarnessRun run = runHarness(options);
-        ASSERT_TRUE(run.process.timedOut);
-        const LogCheck log = checkLog(dir_ + "/railmon.log");
-        const long ticks = ticksReported(run);
-        tornLines += log.tornLines;
-        pageCuts += log.pageCuts;
-        partialTicks += log.partialTicks;
-        EXPECT_EQ(log.firstTorn, "") << "run " << i;
-        // The kill may fall between a tick's flush and its report, so the
-        // file may hold one tick more than was reported, never fewer.
-        lostTicks += std::max(0L, ticks - log.records / 4);
-        records += log.records;
-    }
-    std::printf("hard kills: %d runs, %ld records, torn lines %ld, cuts at a page boundary %ld, partial ticks %ld, "
-                "lost ticks %ld\n",
-                runs, records, tornLines, pageCuts, partialTicks, lostTicks);
-    EXPECT_EQ(tornLines, 0);
-    EXPECT_EQ(partialTicks, 0);
-    EXPECT_EQ(lostTicks, 0);
 }

@@ -8,6 +8,7 @@ namespace {
 // Distinct on white and in grey-scale print-outs.
 const QColor kTraceColours[] = {QColor(200, 30, 30), QColor(30, 90, 200), QColor(20, 150, 60),
                                 QColor(160, 90, 10), QColor(120, 40, 160), QColor(0, 140, 140)};
+constexpr int kFrameMs = 16; // about 60 frames per second
 } // namespace
 
 StripChart::StripChart(QWidget* parent) : QCustomPlot(parent)
@@ -21,7 +22,16 @@ StripChart::StripChart(QWidget* parent) : QCustomPlot(parent)
     legend->setBrush(QColor(255, 255, 255, 200)); // the newest data shows through
     axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignTop | Qt::AlignLeft);
     setMinimumSize(320, 180);
+    frameTimer_.setSingleShot(true);
+    frameTimer_.setInterval(kFrameMs);
+    connect(&frameTimer_, &QTimer::timeout, this, [this] { replot(rpQueuedReplot); });
     configure(4, history_);
+}
+
+void StripChart::requestReplot()
+{
+    if (!frameTimer_.isActive())
+        frameTimer_.start();
 }
 
 void StripChart::configure(int traceCount, int history)
@@ -33,7 +43,7 @@ void StripChart::configure(int traceCount, int history)
         graph->setPen(QPen(kTraceColours[k % std::size(kTraceColours)], 1.5));
         graph->setName(QStringLiteral("Trace %1").arg(k + 1));
     }
-    replot(rpQueuedReplot);
+    requestReplot();
 }
 
 bool StripChart::setTraceLabel(int trace, const QString& label)
@@ -41,7 +51,7 @@ bool StripChart::setTraceLabel(int trace, const QString& label)
     if (trace < 1 || trace > graphCount())
         return false;
     graph(trace - 1)->setName(label);
-    replot(rpQueuedReplot);
+    requestReplot();
     return true;
 }
 
@@ -77,5 +87,5 @@ void StripChart::plot(const double* values, int count)
         const double margin = std::max(0.05 * valueRange.size(), 0.01);
         yAxis->setRange(valueRange.lower - margin, valueRange.upper + margin);
     }
-    replot(rpQueuedReplot);
+    requestReplot();
 }

@@ -5,6 +5,8 @@
 
 #include <qcustomplot.h>
 
+#include <QTimer>
+
 class StripChart : public QCustomPlot {
     Q_OBJECT
 public:
@@ -21,6 +23,11 @@ public:
     void plot(const double* values, int count);
 
 private:
+    void requestReplot();
+
+    // Paces repaints to the display's frame rate: a burst of plots, or a
+    // timer faster than the eye, costs one repaint per frame.
+    QTimer frameTimer_;
     int history_ = 600;
     double lastKey_ = 0.0; // seconds since the epoch
 };

@@ -21,6 +21,9 @@
 // unless RAILMON_REAL_POPUPS=1 asks for the real modal boxes.
 // RAILMON_REPORT_TICKS=1 prints "TICK" once a tick has plotted its last chart,
 // that is, after everything the tick logs has been flushed.
+// For soak runs: RAILMON_EXIT_AFTER_TICKS=N clicks Exit after the N-th tick;
+// RAILMON_REPORT_RSS_EVERY=N prints "RSS <ticks> <kB>" every N ticks; and
+// "TICKS <n>" is printed at exit whenever either is set.
 #include "railmon-ctrl.h"
 #include "railmon.h"
 #include "strip_chart.h"
@@ -35,6 +38,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+
+#include <unistd.h>
 
 namespace {
 
@@ -101,6 +106,25 @@ void runFrom(QStringList actions)
     }
 }
 
+long gTicks = 0;
+
+long residentKilobytes()
+{
+    long pages = 0, resident = 0;
+    if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2)
+            resident = 0;
+        std::fclose(f);
+    }
+    return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+long envLong(const char* name)
+{
+    const char* v = std::getenv(name);
+    return v ? std::atol(v) : 0;
+}
+
 const bool installed = [] {
     if (const char* real = std::getenv("RAILMON_REAL_POPUPS"); !real || *real != '1') {
         uiTestHooks().popup = [](const std::string& title, const std::string& message) {
@@ -112,11 +136,23 @@ const bool installed = [] {
         const char* script = std::getenv("RAILMON_SCRIPT");
         runFrom(QString::fromUtf8(script ? script : "").split(';', Qt::SkipEmptyParts));
     };
-    if (const char* report = std::getenv("RAILMON_REPORT_TICKS"); report && *report == '1') {
-        uiTestHooks().plotted = [](int, int control, const double*, int) {
-            if (control == PANEL_VCHART)
+    const bool reportTicks = envLong("RAILMON_REPORT_TICKS") == 1;
+    const long exitAfter = envLong("RAILMON_EXIT_AFTER_TICKS");
+    const long rssEvery = envLong("RAILMON_REPORT_RSS_EVERY");
+    if (reportTicks || exitAfter > 0 || rssEvery > 0) {
+        uiTestHooks().plotted = [=](int, int control, const double*, int) {
+            if (control != PANEL_VCHART)
+                return;
+            ++gTicks;
+            if (reportTicks)
                 std::printf("TICK\n");
+            if (rssEvery > 0 && gTicks % rssEvery == 0)
+                std::printf("RSS %ld %ld\n", gTicks, residentKilobytes());
+            if (gTicks == exitAfter)
+                QTimer::singleShot(0, [] { perform("click:ExitCB"); });
         };
+        if (exitAfter > 0 || rssEvery > 0)
+            std::atexit([] { std::printf("TICKS %ld\n", gTicks); });
     }
     if (const char* dir = std::getenv("RAILMON_PANEL_DIR"))
         uiTestHooks().panelDirectory = dir;

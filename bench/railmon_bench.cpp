@@ -1,0 +1,103 @@
+// How long railmon's own work takes, in-process, headless:
+//   make -C . bench   or   build/bench/railmon_bench
+#include "railmon-ctrl.h"
+#include "railmon.h"
+#include "test_paths.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+namespace {
+
+void startRuntime()
+{
+    static char name[] = "railmon_bench", platform[] = "-platform", offscreen[] = "offscreen";
+    static char* argv[] = {name, platform, offscreen, nullptr};
+    InitCVIRTEEx(0, argv, 0);
+}
+
+// The shipped panel on the given library, connection open.
+void openPanelOn(const std::string& libraryDir)
+{
+    startRuntime();
+    setenv("LD_LIBRARY_PATH", libraryDir.c_str(), 1);
+    setenv("TMI_SIM_STATE", "/tmp/railmon-bench.state", 1);
+    pnl = LoadPanel(0, RAILMON_PANEL_FILE, PANEL);
+    TMI_Open();
+    char dev[] = "PW-A", usb[] = "USB:1:1";
+    TMI_OpenHandle(dev, usb);
+}
+
+void closePanel()
+{
+    DiscardPanel(pnl);
+    TMI_Close();
+    TMI_APIDll = nullptr;
+    if (gFp)
+        fclose(gFp);
+    gFp = nullptr;
+}
+
+// One timer tick over four channels on the simulated supply: sweeps,
+// indicators, four log records and their flush, two chart plots.
+void BM_TickWithLogging(benchmark::State& state)
+{
+    const auto dir = std::filesystem::temp_directory_path() / "railmon-bench";
+    std::filesystem::create_directories(dir);
+    const auto previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir);
+    openPanelOn(RAILMON_BIN_DIR);
+    TMI_MainOutput(TMI_DeviceId, 1);
+    gMask = 15;
+    gLogToFile = state.range(0);
+    for (auto _ : state)
+        TimerCB(pnl, PANEL_TIMER, EVENT_TIMER_TICK, nullptr, 0, 0);
+    closePanel();
+    std::filesystem::current_path(previous);
+    std::filesystem::remove_all(dir);
+}
+BENCHMARK(BM_TickWithLogging)->Arg(0)->Arg(1)->ArgName("logging")->Unit(benchmark::kMicrosecond);
+
+// One plot on a chart whose 600-point history is full.
+void BM_PlotFullChart(benchmark::State& state)
+{
+    openPanelOn(std::string(RAILMON_FAKES_DIR) + "/complete");
+    const double values[4] = {0.1, 0.2, 0.3, 0.4};
+    for (int i = 0; i < 600; ++i)
+        PlotStripChart(pnl, PANEL_ICHART, values, 4, 0, 0, VAL_DOUBLE);
+    for (auto _ : state)
+        PlotStripChart(pnl, PANEL_ICHART, values, 4, 0, 0, VAL_DOUBLE);
+    closePanel();
+}
+BENCHMARK(BM_PlotFullChart)->Unit(benchmark::kMicrosecond);
+
+// Reading the panel file and building the window: most of start-up.
+void BM_LoadPanel(benchmark::State& state)
+{
+    startRuntime();
+    for (auto _ : state) {
+        const int panel = LoadPanel(0, RAILMON_PANEL_FILE, PANEL);
+        benchmark::DoNotOptimize(panel);
+        DiscardPanel(panel);
+    }
+}
+BENCHMARK(BM_LoadPanel)->Unit(benchmark::kMillisecond);
+
+// Loading the library and binding its 39 entry points.
+void BM_BindLibrary(benchmark::State& state)
+{
+    setenv("LD_LIBRARY_PATH", (std::string(RAILMON_FAKES_DIR) + "/complete").c_str(), 1);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(TMI_Open());
+        TMI_Close();
+        TMI_APIDll = nullptr;
+    }
+}
+BENCHMARK(BM_BindLibrary)->Unit(benchmark::kMicrosecond);
+
+} // namespace
+
+BENCHMARK_MAIN();
