@@ -190,7 +190,10 @@ TEST_F(PanelFile, BrokenFilesGiveANegativeHandleAndOneLineNamingTheCause)
     };
     const std::vector<Case> cases = {
         {"malformed XML", [&] { return loadText(readFile(RAILMON_PANEL_FILE).substr(0, 3000)); }, ""},
-        {"binary garbage", [&] { return loadText(std::string("\x7f" "ELF\0\0\x01\xff garbage", 20)); }, ""},
+        {"binary garbage", [&] {
+             static const char bytes[] = "\x7f" "ELF\0\0\x01\xff garbage";
+             return loadText(std::string(bytes, sizeof bytes));
+         }, ""},
         {"duplicate ID", [&] { return loadEdited("<number>24</number>", "<number>23</number>"); }, "used twice"},
         {"unknown callback", [&] { return loadEdited("<string>ReadCB</string>", "<string>ReedCB</string>"); }, "ReedCB"},
         {"unknown class", [&] { return loadEdited("class=\"NumericIndicator\"", "class=\"FancyDial\""); }, "FancyDial"},
