@@ -258,42 +258,49 @@ TMI_EXPORT int TMI_LocalLockOut(int h)
 
 // ---- Setpoints and presets -------------------------------------------------
 
-TMI_EXPORT int TMI_Voltage(int h, unsigned char ch, unsigned char preset, double volts)
+namespace {
+
+int writeSetpoint(int h, int ch, int preset, double value, bool (sim::Supply::*set)(int, int, double))
 {
     Call call(h);
     if (!call)
         return TMI_SIM_ENODEV;
-    if (!call->supply.setVoltage(ch, preset, volts))
+    if (!(call->supply.*set)(ch, preset, value))
         return TMI_SIM_EINVAL;
     persist(*call);
     return TMI_SIM_OK;
+}
+
+int querySetpoint(int h, int ch, int preset, double* out, double sim::Setpoint::*field)
+{
+    Call call(h);
+    if (!call)
+        return TMI_SIM_ENODEV;
+    if (!call->supply.validChannel(ch) || !call->supply.validPreset(preset))
+        return TMI_SIM_EINVAL;
+    return answer(call, out, call->supply.setpoint(ch, preset).*field);
+}
+
+} // namespace
+
+TMI_EXPORT int TMI_Voltage(int h, unsigned char ch, unsigned char preset, double volts)
+{
+    return writeSetpoint(h, ch, preset, volts, &sim::Supply::setVoltage);
 }
 
 TMI_EXPORT int TMI_VoltageQ(int h, unsigned char ch, unsigned char preset, double* volts)
 {
-    Call call(h);
-    if (call && !(call->supply.validChannel(ch) && call->supply.validPreset(preset)))
-        return TMI_SIM_EINVAL;
-    return answer(call, volts, call ? call->supply.setpoint(ch, preset).volts : 0.0);
+    return querySetpoint(h, ch, preset, volts, &sim::Setpoint::volts);
 }
 
 TMI_EXPORT int TMI_Current(int h, unsigned char ch, unsigned char preset, double amps)
 {
-    Call call(h);
-    if (!call)
-        return TMI_SIM_ENODEV;
-    if (!call->supply.setCurrent(ch, preset, amps))
-        return TMI_SIM_EINVAL;
-    persist(*call);
-    return TMI_SIM_OK;
+    return writeSetpoint(h, ch, preset, amps, &sim::Supply::setCurrent);
 }
 
 TMI_EXPORT int TMI_CurrentQ(int h, unsigned char ch, unsigned char preset, double* amps)
 {
-    Call call(h);
-    if (call && !(call->supply.validChannel(ch) && call->supply.validPreset(preset)))
-        return TMI_SIM_EINVAL;
-    return answer(call, amps, call ? call->supply.setpoint(ch, preset).amps : 0.0);
+    return querySetpoint(h, ch, preset, amps, &sim::Setpoint::amps);
 }
 
 TMI_EXPORT int TMI_Preset(int h, unsigned char preset)

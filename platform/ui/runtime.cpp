@@ -46,6 +46,13 @@ bool runtimeReady()
 // its shutdown.
 bool gStopRequested = false;
 
+// The error for a control that is not there: no such panel, or no such
+// control on it.
+int missingControl(int panel)
+{
+    return findPanel(panel) ? UIE_BAD_CONTROL : UIE_BAD_PANEL;
+}
+
 void raiseEvent(int panel, int control, int event)
 {
     // Look the control up afresh: an earlier callback may have discarded it.
@@ -223,7 +230,7 @@ int GetCtrlVal(int panel, int control, double* value)
         return UIE_BAD_ARGUMENT;
     Control* c = findControl(panel, control);
     if (!c)
-        return findPanel(panel) ? UIE_BAD_CONTROL : UIE_BAD_PANEL;
+        return missingControl(panel);
     const std::optional<double> v = controlValue(c->object);
     if (!v)
         return UIE_BAD_ATTRIBUTE;
@@ -255,7 +262,7 @@ int SetCtrlVal(int panel, int control, double value)
         uiTestHooks().valueSet(panel, control, value);
     Control* c = findControl(panel, control);
     if (!c)
-        return findPanel(panel) ? UIE_BAD_CONTROL : UIE_BAD_PANEL;
+        return missingControl(panel);
     return setControlValue(c->object, value) ? 0 : UIE_BAD_ATTRIBUTE;
 }
 
@@ -268,7 +275,7 @@ int SetCtrlAttribute(int panel, int control, int attribute, double value)
 {
     Control* c = findControl(panel, control);
     if (!c)
-        return findPanel(panel) ? UIE_BAD_CONTROL : UIE_BAD_PANEL;
+        return missingControl(panel);
     auto* timer = qobject_cast<TimerControl*>(c->object);
     if (attribute != ATTR_INTERVAL || !timer)
         return UIE_BAD_ATTRIBUTE;
@@ -279,7 +286,7 @@ int SetCtrlAttribute(int panel, int control, int attribute, int value)
 {
     Control* c = findControl(panel, control);
     if (!c)
-        return findPanel(panel) ? UIE_BAD_CONTROL : UIE_BAD_PANEL;
+        return missingControl(panel);
     auto* widget = qobject_cast<QWidget*>(c->object);
     if (attribute == ATTR_INTERVAL)
         return SetCtrlAttribute(panel, control, attribute, static_cast<double>(value));
@@ -295,7 +302,7 @@ int SetCtrlAttribute(int panel, int control, int attribute, const char* value)
 {
     Control* c = findControl(panel, control);
     if (!c)
-        return findPanel(panel) ? UIE_BAD_CONTROL : UIE_BAD_PANEL;
+        return missingControl(panel);
     auto* widget = qobject_cast<QWidget*>(c->object);
     if (attribute != ATTR_TOOLTIP_TEXT || !widget || !value)
         return UIE_BAD_ATTRIBUTE;
@@ -307,7 +314,7 @@ int SetTraceAttributeEx(int panel, int control, int trace, int attribute, const 
 {
     Control* c = findControl(panel, control);
     if (!c)
-        return findPanel(panel) ? UIE_BAD_CONTROL : UIE_BAD_PANEL;
+        return missingControl(panel);
     auto* chart = qobject_cast<StripChart*>(c->object);
     if (attribute != ATTR_TRACE_LG_TEXT || !chart || !value)
         return UIE_BAD_ATTRIBUTE;
@@ -319,7 +326,7 @@ int PlotStripChart(int panel, int control, const void* array, int numberOfPoints
 {
     Control* c = findControl(panel, control);
     if (!c)
-        return findPanel(panel) ? UIE_BAD_CONTROL : UIE_BAD_PANEL;
+        return missingControl(panel);
     auto* chart = qobject_cast<StripChart*>(c->object);
     if (!chart || dataType != VAL_DOUBLE)
         return UIE_BAD_ATTRIBUTE;
