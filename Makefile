@@ -10,7 +10,7 @@ PRESET ?= $(if $(CI),ci,default)
 
 DEBIAN_PACKAGES := cmake ninja-build g++ make clang-14 libclang-rt-14-dev \
 	qt6-base-dev qt6-tools-dev libqt6opengl6-dev libxkbcommon-dev qt6-qpa-plugins \
-	libqcustomplot-dev libgtest-dev libbenchmark-dev fonts-dejavu-core
+	libqcustomplot-dev libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
