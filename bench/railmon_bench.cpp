@@ -10,6 +10,9 @@
 #include <filesystem>
 #include <string>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace {
 
 void startRuntime()
@@ -23,6 +26,7 @@ void startRuntime()
 void openPanelOn(const std::string& libraryDir)
 {
     startRuntime();
+    SetStdioPort(0);
     setenv("LD_LIBRARY_PATH", libraryDir.c_str(), 1);
     setenv("TMI_SIM_STATE", "/tmp/railmon-bench.state", 1);
     pnl = LoadPanel(0, RAILMON_PANEL_FILE, PANEL);
@@ -90,11 +94,20 @@ BENCHMARK(BM_LoadPanel)->Unit(benchmark::kMillisecond);
 void BM_BindLibrary(benchmark::State& state)
 {
     setenv("LD_LIBRARY_PATH", (std::string(RAILMON_FAKES_DIR) + "/complete").c_str(), 1);
+    // TMI_Open's progress lines would bury the results table.
+    fflush(stdout);
+    const int savedStdout = dup(1);
+    const int devNull = open("/dev/null", O_WRONLY);
+    dup2(devNull, 1);
     for (auto _ : state) {
         benchmark::DoNotOptimize(TMI_Open());
         TMI_Close();
         TMI_APIDll = nullptr;
     }
+    fflush(stdout);
+    dup2(savedStdout, 1);
+    close(devNull);
+    close(savedStdout);
 }
 BENCHMARK(BM_BindLibrary)->Unit(benchmark::kMicrosecond);
 

@@ -11,6 +11,17 @@
 
 class LongRun : public OnSimulatedSupplyRun {};
 
+namespace {
+// Under AddressSanitizer a tick costs several times as much and freed memory
+// is held in quarantine on purpose, so resident memory says nothing there:
+// the sanitized soak is shorter and checks the log alone.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+} // namespace
+
 TEST_F(LongRun, HardKillsAtRandomMomentsTearNoLineAndLoseNoTick)
 {
     std::mt19937 random(20261209);
@@ -42,11 +53,11 @@ TEST_F(LongRun, HardKillsAtRandomMomentsTearNoLineAndLoseNoTick)
     EXPECT_EQ(lostTicks, 0);
 }
 
-TEST_F(LongRun, SoakOf200000TicksLogsEveryOneAndHoldsItsMemory)
+TEST_F(LongRun, SoakLogsEveryTickAndHoldsItsMemory)
 {
     // The runtime's fastest pace (1 ms), fifty times what the interval control
     // offers, so days of logging fit in minutes.
-    const long ticks = 200000, every = 10000;
+    const long ticks = kSanitized ? 20000 : 200000, every = ticks / 20;
     HarnessOptions options = simulated("click:SwitchOnOffCB;click:LogToFileCB;interval:0.001;click:TimerOnOffCB");
     options.env["RAILMON_REPORT_TICKS"] = "0";
     options.env["RAILMON_EXIT_AFTER_TICKS"] = std::to_string(ticks);
@@ -73,10 +84,11 @@ TEST_F(LongRun, SoakOf200000TicksLogsEveryOneAndHoldsItsMemory)
     EXPECT_EQ(log.records, 4 * done) << "every tick's four records, no more, no fewer";
 
     // Flat after warm-up: the first reading is taken once the charts' 600
-    // points per trace are full, long before 10,000 ticks.
+    // points per trace are full, long before the first 10,000 ticks.
     ASSERT_GE(rss.size(), 10u);
     const long warm = rss.front(), last = rss.back(), peak = *std::max_element(rss.begin(), rss.end());
     std::printf("soak: %ld ticks in %.0f s, %ld records, RSS %ld kB after %ld ticks, %ld kB at the end, peak %ld kB\n",
                 done, seconds, log.records, warm, every, last, peak);
-    EXPECT_LE(peak - warm, 2048) << "resident memory grew by more than 2 MiB";
+    if (!kSanitized)
+        EXPECT_LE(peak - warm, 2048) << "resident memory grew by more than 2 MiB";
 }
