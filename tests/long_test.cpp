@@ -89,6 +89,7 @@ TEST_F(LongRun, SoakLogsEveryTickAndHoldsItsMemory)
     const long warm = rss.front(), last = rss.back(), peak = *std::max_element(rss.begin(), rss.end());
     std::printf("soak: %ld ticks in %.0f s, %ld records, RSS %ld kB after %ld ticks, %ld kB at the end, peak %ld kB\n",
                 done, seconds, log.records, warm, every, last, peak);
-    if (!kSanitized)
+    if (!kSanitized) {
         EXPECT_LE(peak - warm, 2048) << "resident memory grew by more than 2 MiB";
+    }
 }
