@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 
 using namespace sim;
 
@@ -173,8 +174,9 @@ protected:
         dir_ = makeTempDir();
         setenv("TMI_SIM_STATE", (dir_ + "/state").c_str(), 1);
         setenv("TMI_SIM_NOISE", "0", 1);
-        unsetenv("TMI_SIM_NO_DEVICE");
-        unsetenv("TMI_SIM_LOAD");
+        for (const char* name : {"TMI_SIM_NO_DEVICE", "TMI_SIM_LOAD", "TMI_SIM_READING", "TMI_SIM_CVCC",
+                                 "TMI_SIM_FAIL_AFTER", "TMI_SIM_LATENCY_MS"})
+            unsetenv(name);
     }
     void TearDown() override
     {
@@ -299,4 +301,105 @@ TEST_F(SimLibrary, CallsThatRailmonNeverMakesStillAnswer)
     EXPECT_EQ(TMI_In(h, text), 0);
     EXPECT_THAT(text, testing::HasSubstr("PW-A"));
     EXPECT_EQ(TMI_AdrQ(h, &byte), 0);
+}
+
+TEST_F(SimLibrary, DamagedStateFileWarnsOnceAndStartsFromFactoryPresets)
+{
+    const std::string state = dir_ + "/state";
+    const std::vector<std::pair<std::string, std::function<void()>>> damages = {
+        {"truncated", [&] { writeFile(state, "railmon-sim-state 1\nactive 2\n1 1 5"); }},
+        {"corrupted", [&] { writeFile(state, std::string("\x01\x02\xff\xfe", 4)); }},
+        {"unreadable", [&] { std::filesystem::create_directory(state); }}, // a directory cannot be read as a file
+    };
+    for (const auto& [what, damage] : damages) {
+        SCOPED_TRACE(what);
+        std::filesystem::remove_all(state);
+        damage();
+        load();
+        testing::internal::CaptureStderr();
+        const int h = TMI_HandleOpen(dev, usb);
+        const std::string warned = testing::internal::GetCapturedStderr();
+        ASSERT_GT(h, 0);
+        EXPECT_EQ(std::count(warned.begin(), warned.end(), '\n'), 1) << warned;
+        EXPECT_THAT(warned, testing::HasSubstr(state));
+        unsigned char preset = 0;
+        double volts = 0;
+        TMI_PresetQ(h, &preset);
+        TMI_VoltageQ(h, 1, 1, &volts);
+        EXPECT_EQ(preset, kFirstPreset);
+        EXPECT_EQ(volts, factoryMemory().presets[0][0].volts);
+        TMI_HandleClose(h);
+        unload();
+    }
+}
+
+TEST_F(SimLibrary, StateThatCannotBeWrittenIsKeptForTheRunWithOneWarning)
+{
+    // A state path below a regular file can never be created, even by root.
+    writeFile(dir_ + "/file", "");
+    setenv("TMI_SIM_STATE", (dir_ + "/file/state").c_str(), 1);
+    load();
+    const int h = TMI_HandleOpen(dev, usb);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(TMI_Voltage(h, 1, 2, 7.5), 0);
+    EXPECT_EQ(TMI_Current(h, 1, 2, 0.5), 0);
+    EXPECT_EQ(TMI_Preset(h, 2), 0);
+    const std::string warned = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(std::count(warned.begin(), warned.end(), '\n'), 1) << warned;
+    double volts = 0;
+    unsigned char preset = 0;
+    TMI_VoltageQ(h, 1, 2, &volts);
+    TMI_PresetQ(h, &preset);
+    EXPECT_EQ(volts, 7.5);
+    EXPECT_EQ(preset, 2);
+}
+
+TEST_F(SimLibrary, InjectedFaultsShapeEveryReading)
+{
+    struct Case {
+        const char* variable;
+        const char* value;
+        std::function<void(double, double, char)> check;
+    };
+    const std::vector<Case> cases = {
+        {"TMI_SIM_READING", "nan", [](double v, double a, char) { EXPECT_TRUE(std::isnan(v) && std::isnan(a)); }},
+        {"TMI_SIM_READING", "-inf", [](double v, double a, char) { EXPECT_TRUE(std::isinf(v) && v < 0 && std::isinf(a)); }},
+        {"TMI_SIM_READING", "range", [](double v, double a, char) { EXPECT_GT(v, 1e6); EXPECT_LT(a, 0); }},
+        {"TMI_SIM_CVCC", "-7", [](double, double, char code) { EXPECT_EQ(code, -7); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.variable) + "=" + c.value);
+        setenv(c.variable, c.value, 1);
+        load();
+        const int h = TMI_HandleOpen(dev, usb);
+        TMI_MainOutput(h, 1);
+        double v = 0, a = 0;
+        char code = 0;
+        ASSERT_EQ(TMI_MoniDataQ(h, 1, &v, &a, &code), 0);
+        c.check(v, a, code);
+        TMI_HandleClose(h);
+        unload();
+        unsetenv(c.variable);
+    }
+}
+
+TEST_F(SimLibrary, DeviceGoneAfterNCallsFailsEveryLaterCallAndLeavesOutputs)
+{
+    setenv("TMI_SIM_FAIL_AFTER", "3", 1);
+    load();
+    const int h = TMI_HandleOpen(dev, usb);
+    unsigned char preset = 0;
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(TMI_PresetQ(h, &preset), 0) << i;
+    preset = 77;
+    double v = 5, a = 6;
+    char code = 9;
+    EXPECT_LT(TMI_PresetQ(h, &preset), 0);
+    EXPECT_LT(TMI_MoniDataQ(h, 1, &v, &a, &code), 0);
+    EXPECT_LT(TMI_HandleClose(h), 0);
+    EXPECT_EQ(preset, 77);
+    EXPECT_EQ(v, 5);
+    EXPECT_EQ(a, 6);
+    EXPECT_EQ(code, 9);
+    unsetenv("TMI_SIM_FAIL_AFTER");
 }
