@@ -2,7 +2,6 @@
 #include "userint.h"
 #include "userint_testing.h"
 
-#include "indicators.h"
 #include "panel.h"
 #include "panel_loader.h"
 #include "stop_signals.h"
@@ -10,7 +9,6 @@
 #include "timer_control.h"
 
 #include <QAbstractButton>
-#include <QAbstractSpinBox>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>

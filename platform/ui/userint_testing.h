@@ -30,5 +30,5 @@ UITestHooks& uiTestHooks();
 // them as an operator would; null when there is no such panel or control.
 QWidget* uiPanelWidget(int panel);
 QObject* uiControlObject(int panel, int control);
-// The first control on the panel whose callback has this name.
+// A control on the panel whose callback has this name (the first found).
 QObject* uiControlByCallback(int panel, const char* callbackName);
