@@ -133,9 +133,14 @@ int TMI_Close(void)
 // Driver layer: monitor readings
 // ============================================================================
 
+namespace {
+// What a reading holds until the supply writes one.
+const TMI_MonitorReading kNoReading = {std::nan(""), std::nan(""), static_cast<char>(CVCC_NO_READING)};
+} // namespace
+
 TMI_MonitorReading TMI_MonitorSweep(int ch)
 {
-    TMI_MonitorReading reading = {std::nan(""), std::nan(""), static_cast<char>(CVCC_NO_READING)};
+    TMI_MonitorReading reading = kNoReading;
     TMI_Invoke(TMI_TimeOut, TMI_DeviceId, 1);
     TMI_Invoke(TMI_Refresh, TMI_DeviceId);
     TMI_Invoke(TMI_MoniDataQ, TMI_DeviceId, static_cast<char>(ch + 1), &reading.voltage, &reading.current,
@@ -150,11 +155,11 @@ void TMI_ReadCurrent(double* I, double* V, unsigned char* mode, unsigned char* o
     TMI_Invoke(TMI_TimeOut, TMI_DeviceId, 1);
     TMI_Invoke(TMI_Refresh, TMI_DeviceId);
     for (int ch = 0; ch < CHANNELS; ++ch) {
-        double voltage = std::nan(""), current = std::nan("");
-        char cv_cc = static_cast<char>(CVCC_NO_READING);
-        TMI_Invoke(TMI_MoniDataQ, TMI_DeviceId, static_cast<char>(ch + 1), &voltage, &current, &cv_cc);
-        I[ch] = current;
-        V[ch] = voltage;
+        TMI_MonitorReading reading = kNoReading;
+        TMI_Invoke(TMI_MoniDataQ, TMI_DeviceId, static_cast<char>(ch + 1), &reading.voltage, &reading.current,
+                   &reading.cv_cc);
+        I[ch] = reading.current;
+        V[ch] = reading.voltage;
     }
 }
 
