@@ -40,8 +40,7 @@ void closePanel()
     DiscardPanel(pnl);
     TMI_Close();
     TMI_APIDll = nullptr;
-    if (gFp)
-        fclose(gFp);
+    LogClose();
     gFp = nullptr;
 }
 

@@ -5,10 +5,21 @@
 
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
+#include <cctype>
 #include <cstring>
 #include <ctime>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 // ============================================================================
 // Driver layer: loading and binding the vendor library, the connection
@@ -63,8 +74,24 @@ static_assert([] {
 
 enum { FALSE = 0, TRUE = 1 };
 
-// Room for the model name, terminator included.
-constexpr int kModelNameSize = 255;
+// The library promises a model name that fits 255 chars, terminator included;
+// the buffer has room for far more, so a library that breaks that promise
+// does not write over the stack.
+constexpr int kModelNameRoom = 4096;
+
+// Binds one entry by its declaration-order index.
+void bind(const EntryPoint& entry)
+{
+    entry.store(GetProcAddress(TMI_APIDll, entry.name));
+}
+
+const EntryPoint& entryNamed(const char* name)
+{
+    for (const EntryPoint& entry : kEntryPoints)
+        if (std::strcmp(entry.name, name) == 0)
+            return entry;
+    std::abort(); // only called with names from the list
+}
 
 } // namespace
 
@@ -84,7 +111,7 @@ int TMI_Open(void)
         return FALSE;
     for (int index : kBindingOrder) {
         const EntryPoint& entry = kEntryPoints[index];
-        entry.store(GetProcAddress(TMI_APIDll, entry.name));
+        bind(entry);
         if (!entry.bound())
             return FALSE;
     }
@@ -95,8 +122,10 @@ int TMI_Open(void)
 int TMI_OpenHandle(char* dev, char* usb)
 {
     // Without a bound TMI_HandleOpen this yields a negative handle, which
-    // start-up reports as "Not Connected".
-    TMI_DeviceId = TMI_Invoke(TMI_HandleOpen, dev, usb);
+    // start-up reports as "Not Connected". A program that is stopping opens
+    // nothing, so it has nothing to close.
+    const int handle = TMI_Invoke(TMI_HandleOpen, dev, usb);
+    TMI_DeviceId = handle == TMI_STOPPING ? 0 : handle;
     return TMI_DeviceId;
 }
 
@@ -107,10 +136,11 @@ int TMI_Test(void)
             return FALSE;
     }
     // Cleared so that a query which writes nothing prints an empty name, not
-    // whatever the stack held.
-    char modelName[kModelNameSize] = {};
-    TMI_ModelNameQ(TMI_DeviceId, modelName);
-    modelName[kModelNameSize - 1] = '\0';
+    // whatever the stack held; terminated whatever the library wrote.
+    static char modelName[kModelNameRoom];
+    std::memset(modelName, 0, sizeof modelName);
+    TMI_Invoke(TMI_ModelNameQ, TMI_DeviceId, modelName);
+    modelName[kModelNameRoom - 1] = '\0';
     printf("TMI_ModelNameQ %s\n", modelName);
     return TRUE;
 }
@@ -120,9 +150,16 @@ int TMI_Close(void)
     if (!TMI_APIDll)
         return 0;
     if (TMI_DeviceId != 0) {
-        // After a binding that stopped early either entry may be null.
-        TMI_Invoke(TMI_RemoteLocal, TMI_DeviceId);
-        TMI_Invoke(TMI_HandleClose, TMI_DeviceId);
+        // A binding that stopped early leaves these two unbound although the
+        // connection is open: look them up now, so the supply is handed back
+        // whenever the library has them. Made even while stopping.
+        for (const char* name : {"TMI_RemoteLocal", "TMI_HandleClose"}) {
+            const EntryPoint& entry = entryNamed(name);
+            if (!entry.bound())
+                bind(entry);
+        }
+        TMI_Call(TMI_RemoteLocal, TMI_DeviceId);
+        TMI_Call(TMI_HandleClose, TMI_DeviceId);
         TMI_DeviceId = 0;
     }
     FreeLibrary(TMI_APIDll);
@@ -133,14 +170,14 @@ int TMI_Close(void)
 // Driver layer: monitor readings
 // ============================================================================
 
-namespace {
-// What a reading holds until the supply writes one.
-const TMI_MonitorReading kNoReading = {std::nan(""), std::nan(""), static_cast<char>(CVCC_NO_READING)};
-} // namespace
+bool TMI_NoReading(const TMI_MonitorReading& reading)
+{
+    return std::isnan(reading.voltage) && std::isnan(reading.current);
+}
 
 TMI_MonitorReading TMI_MonitorSweep(int ch)
 {
-    TMI_MonitorReading reading = kNoReading;
+    TMI_MonitorReading reading;
     TMI_Invoke(TMI_TimeOut, TMI_DeviceId, 1);
     TMI_Invoke(TMI_Refresh, TMI_DeviceId);
     TMI_Invoke(TMI_MoniDataQ, TMI_DeviceId, static_cast<char>(ch + 1), &reading.voltage, &reading.current,
@@ -155,7 +192,7 @@ void TMI_ReadCurrent(double* I, double* V, unsigned char* mode, unsigned char* o
     TMI_Invoke(TMI_TimeOut, TMI_DeviceId, 1);
     TMI_Invoke(TMI_Refresh, TMI_DeviceId);
     for (int ch = 0; ch < CHANNELS; ++ch) {
-        TMI_MonitorReading reading = kNoReading;
+        TMI_MonitorReading reading;
         TMI_Invoke(TMI_MoniDataQ, TMI_DeviceId, static_cast<char>(ch + 1), &reading.voltage, &reading.current,
                    &reading.cv_cc);
         I[ch] = reading.current;
@@ -169,12 +206,12 @@ void TMI_ReadCurrent(double* I, double* V, unsigned char* mode, unsigned char* o
 
 int pnl = 0;
 
-const int vmon[CHANNELS] = {24, 18, 13, 8};
-const int imon[CHANNELS] = {23, 17, 12, 7};
-const int vset[CHANNELS] = {16, 11, 6, 3};
-const int iset[CHANNELS] = {19, 14, 9, 4};
-const int radiob[CHANNELS] = {20, 15, 10, 5};
-const int cvcc[CHANNELS] = {30, 29, 28, 27};
+const int vmon[CHANNELS] = {PANEL_VMON1, PANEL_VMON2, PANEL_VMON3, PANEL_VMON4};
+const int imon[CHANNELS] = {PANEL_IMON1, PANEL_IMON2, PANEL_IMON3, PANEL_IMON4};
+const int vset[CHANNELS] = {PANEL_VSET1, PANEL_VSET2, PANEL_VSET3, PANEL_VSET4};
+const int iset[CHANNELS] = {PANEL_ISET1, PANEL_ISET2, PANEL_ISET3, PANEL_ISET4};
+const int radiob[CHANNELS] = {PANEL_ENABLE1, PANEL_ENABLE2, PANEL_ENABLE3, PANEL_ENABLE4};
+const int cvcc[CHANNELS] = {PANEL_CVCC1, PANEL_CVCC2, PANEL_CVCC3, PANEL_CVCC4};
 
 int gMask = 15;
 int gLogToFile = 0;
@@ -192,18 +229,78 @@ void setMaskBit(int ch, int ison)
         gMask &= ~(1 << ch);
 }
 
+// Shows a setpoint as the supply reported it, or marks the control when the
+// supply gave none (it then holds no value, which Set does not write).
+void showQueriedSetpoint(int panel, int control, double value)
+{
+    SetCtrlVal(panel, control, value);
+    if (std::isnan(value)) {
+        SetCtrlAttribute(panel, control, ATTR_TEXT_BGCOLOR, VAL_WARNING_COLOR);
+        SetCtrlAttribute(panel, control, ATTR_TOOLTIP_TEXT,
+                         "The supply reported no setpoint; Set writes none until you enter one");
+    } else {
+        SetCtrlAttribute(panel, control, ATTR_TEXT_BGCOLOR, VAL_DEFAULT_COLOR);
+        SetCtrlAttribute(panel, control, ATTR_TOOLTIP_TEXT, "");
+    }
+}
+
+// One railmon per supply: a second one commanding the same device would
+// fight the first over its outputs. The lock is per user and named after the
+// device address; it is held until the process ends. False, with the reason,
+// when another process holds it; a lock that cannot be made at all is
+// reported and not insisted on.
+bool lockDevice(const char* address, std::string& holder)
+{
+    std::string dir;
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && runtime[0] == '/') {
+        dir = runtime;
+    } else {
+        dir = "/tmp/railmon-" + std::to_string(getuid());
+        mkdir(dir.c_str(), 0700);
+        struct stat st {};
+        // Anyone may create a directory in /tmp: only our own will do.
+        if (lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid()) {
+            printf("Cannot check for another railmon on %s: %s is not a directory of this user's\n", address,
+                   dir.c_str());
+            return true;
+        }
+    }
+    std::string name = address;
+    for (char& c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c)))
+            c = '_';
+    const std::string path = dir + "/railmon-" + name + ".lock";
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        printf("Cannot check for another railmon on %s: %s: %s\n", address, path.c_str(), strerror(errno));
+        return true;
+    }
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    if (fcntl(fd, F_SETLK, &lock) == 0)
+        return true; // held by the open descriptor until the process ends
+    struct flock owner {};
+    owner.l_type = F_WRLCK;
+    owner.l_whence = SEEK_SET;
+    holder = fcntl(fd, F_GETLK, &owner) == 0 && owner.l_type != F_UNLCK ? std::to_string(owner.l_pid) : "?";
+    close(fd);
+    return false;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
 {
     (void)argc;
     int DeviceId = 0;
-    // A query that cannot be made leaves these as they start: zeros, shown
-    // as such, rather than whatever the stack held.
+    // A query that cannot be made leaves these as they start: zeros for the
+    // main output and preset, "no value" (NaN) for the setpoints, never
+    // whatever the stack held.
     unsigned char MainOutput = 0;
     unsigned char preset = 0;
-    double Voltage = 0.0;
-    double Current = 0.0;
+    double Voltage = std::nan("");
+    double Current = std::nan("");
     double tinterval = 0.0;
     int ison = 0;
     char dev[] = "PW-A";
@@ -215,6 +312,16 @@ int main(int argc, char* argv[])
     pnl = LoadPanel(0, "railmon-ctrl.uir", PANEL);
     if (pnl < 0)
         return -1;
+
+    // Before anything reaches the supply.
+    if (std::string holder; !lockDevice(usb, holder)) {
+        const std::string message = "railmon (process " + holder + ") is already connected to the supply at " +
+                                    usb + ".\nOne supply takes commands from one railmon at a time.";
+        printf("%s\n", message.c_str());
+        MessagePopup("Supply in use", message.c_str());
+        DiscardPanel(pnl);
+        return -1;
+    }
 
     if (TMI_Open() == 0)
         MessagePopup("Error", "Cannot open USB device");
@@ -243,12 +350,12 @@ int main(int argc, char* argv[])
     // All four channels, enabled or not, so the panel opens showing the
     // whole active preset.
     for (unsigned char ch = 0; ch < CHANNELS; ++ch) {
-        Voltage = 0.0;
-        Current = 0.0;
+        Voltage = std::nan("");
+        Current = std::nan("");
         TMI_Invoke(TMI_VoltageQ, TMI_DeviceId, static_cast<unsigned char>(ch + 1), preset, &Voltage);
         TMI_Invoke(TMI_CurrentQ, TMI_DeviceId, static_cast<unsigned char>(ch + 1), preset, &Current);
-        SetCtrlVal(pnl, vset[ch], Voltage);
-        SetCtrlVal(pnl, iset[ch], Current);
+        showQueriedSetpoint(pnl, vset[ch], Voltage);
+        showQueriedSetpoint(pnl, iset[ch], Current);
         GetCtrlVal(pnl, radiob[ch], &ison);
         setMaskBit(ch, ison);
     }
@@ -258,8 +365,7 @@ int main(int argc, char* argv[])
 
     DiscardPanel(pnl);
     TMI_Close();
-    if (gFp)
-        fclose(gFp);
+    LogClose();
     return 0;
 }
 
@@ -277,45 +383,283 @@ int CVICALLBACK ExitCB(int, int, int event, void*, int, int)
 namespace {
 
 const char kLogFileName[] = "railmon.log";
+// The previous run's log, kept when a run empties railmon.log.
+const char kPreviousLogFileName[] = "railmon.log.1";
+const char kLogHeader[] = "#time\tch\tU\tI\tCV_CC\n";
+
+// A tick's records reach the file whole or not at all: they are gathered
+// here and written at the end of the tick with one write. A write the disk
+// cannot take whole is cut back to the end of the last whole tick, so the
+// file never holds a part of a tick for the next one to be glued onto.
+std::string gTickRecords;
+// Bytes of whole ticks in the file; where the next tick is written.
+long long gLogEnd = 0;
 
 // True while opening or writing the log fails, so the operator is told once
-// per streak of failures, not at every tick.
+// per streak of failures, and how many ticks it cost when it ends.
 bool gLogFailing = false;
+long gTicksLost = 0;
 
-void reportLogFailure(const char* what)
+void reportLogFailure(const char* what, const std::string& why)
 {
     if (!gLogFailing)
-        printf("%s %s: %s\n", what, kLogFileName, strerror(errno));
+        printf("%s %s: %s\n", what, kLogFileName, why.c_str());
     gLogFailing = true;
 }
+
+void reportLogResumed()
+{
+    if (gLogFailing && gTicksLost > 0)
+        printf("Writing %s again: %ld tick%s could not be logged\n", kLogFileName, gTicksLost,
+               gTicksLost == 1 ? "" : "s");
+    gLogFailing = false;
+    gTicksLost = 0;
+}
+
+// ---- Syncing: a power cut loses at most the last second of the log --------
+//
+// fdatasync waits for the disk, which can take tens of milliseconds on a
+// spinning one; it runs beside the event loop, at most once a second, for
+// whatever the ticks wrote since the last one.
+struct LogSyncer {
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::thread* thread = nullptr; // never destroyed while it may run
+    int fd = -1;
+    bool dirty = false, stop = false;
+};
+LogSyncer gSync;
+
+void syncLoop()
+{
+    using Clock = std::chrono::steady_clock;
+    std::unique_lock<std::mutex> lock(gSync.mutex);
+    Clock::time_point last = Clock::now() - std::chrono::seconds(1);
+    for (;;) {
+        gSync.wake.wait(lock, [] { return gSync.dirty || gSync.stop; });
+        if (!gSync.dirty)
+            return;
+        // At most once a second; a stop syncs what is left at once.
+        gSync.wake.wait_until(lock, last + std::chrono::seconds(1), [] { return gSync.stop; });
+        gSync.dirty = false;
+        const int fd = gSync.fd;
+        lock.unlock();
+        fdatasync(fd);
+        last = Clock::now();
+        lock.lock();
+    }
+}
+
+void requestLogSync(int fd)
+{
+    std::lock_guard<std::mutex> lock(gSync.mutex);
+    if (!gSync.thread) {
+        gSync.stop = false;
+        gSync.thread = new std::thread(syncLoop);
+    }
+    gSync.fd = fd;
+    gSync.dirty = true;
+    gSync.wake.notify_one();
+}
+
+// Returns once everything written has been synced.
+void stopLogSync()
+{
+    if (!gSync.thread)
+        return;
+    {
+        std::lock_guard<std::mutex> lock(gSync.mutex);
+        gSync.stop = true;
+        gSync.wake.notify_one();
+    }
+    gSync.thread->join();
+    delete gSync.thread;
+    gSync.thread = nullptr;
+    gSync.dirty = false;
+}
+
+// ---- Opening: only a regular file, never through a link, one writer -------
+
+const char* fileKind(mode_t mode)
+{
+    if (S_ISDIR(mode))
+        return "a directory";
+    if (S_ISFIFO(mode))
+        return "a FIFO";
+    if (S_ISSOCK(mode))
+        return "a socket";
+    if (S_ISCHR(mode) || S_ISBLK(mode))
+        return "a device";
+    if (S_ISLNK(mode))
+        return "a symbolic link";
+    return "not a regular file";
+}
+
+// Copies the log's present content to railmon.log.1 (a temporary file
+// renamed over it), so emptying railmon.log for this run destroys nothing.
+bool keepPreviousLog(int fd, long long size, std::string& why)
+{
+    char temporary[] = "railmon.log.1.XXXXXX";
+    const int out = mkostemp(temporary, O_CLOEXEC);
+    if (out < 0) {
+        why = std::string("cannot keep its previous content as ") + kPreviousLogFileName + ": " + strerror(errno);
+        return false;
+    }
+    fchmod(out, 0644);
+    static char buffer[64 * 1024];
+    bool ok = true;
+    for (long long at = 0; ok && at < size;) {
+        const ssize_t n = pread(fd, buffer, sizeof buffer, at);
+        ok = n > 0;
+        for (ssize_t done = 0; ok && done < n;) {
+            const ssize_t w = write(out, buffer + done, static_cast<size_t>(n - done));
+            ok = w > 0;
+            done += ok ? w : 0;
+        }
+        at += ok ? n : 0;
+    }
+    // On the disk before railmon.log is emptied.
+    ok = ok && fsync(out) == 0;
+    const int error = errno;
+    ok = close(out) == 0 && ok;
+    ok = ok && rename(temporary, kPreviousLogFileName) == 0;
+    if (!ok) {
+        why = std::string("cannot keep its previous content as ") + kPreviousLogFileName + ": " +
+              strerror(errno ? errno : error);
+        unlink(temporary);
+    }
+    return ok;
+}
+
+// Opens railmon.log for this run: a regular file only (a FIFO would block
+// the program, a link would let it overwrite whatever the link names), with
+// an advisory lock so two railmon never write one file, and emptied only
+// once the previous content is safe in railmon.log.1. The order matters:
+// renaming the locked file away would let a later railmon lock another file
+// than the one being written.
+FILE* openLog(std::string& why)
+{
+    struct stat st {};
+    if (lstat(kLogFileName, &st) == 0 && !S_ISREG(st.st_mode)) {
+        why = std::string("it is ") + fileKind(st.st_mode) + ", not a regular file; not logging";
+        return nullptr;
+    }
+    const int fd = open(kLogFileName, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        why = errno == ELOOP ? "it is a symbolic link, not a regular file; not logging" : strerror(errno);
+        return nullptr;
+    }
+    auto fail = [&](const std::string& reason) -> FILE* {
+        why = reason;
+        close(fd);
+        return nullptr;
+    };
+    // The same check on what was opened, in case the name changed between.
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return fail(std::string("it is ") + fileKind(st.st_mode) + ", not a regular file; not logging");
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    if (fcntl(fd, F_SETLK, &lock) != 0) {
+        struct flock owner = lock;
+        const bool known = fcntl(fd, F_GETLK, &owner) == 0 && owner.l_type != F_UNLCK;
+        return fail("another railmon" + (known ? " (process " + std::to_string(owner.l_pid) + ")" : std::string()) +
+                    " is writing it; not logging");
+    }
+    if (st.st_size > 0 && !keepPreviousLog(fd, st.st_size, why))
+        return fail(why);
+    if (ftruncate(fd, 0) != 0)
+        return fail(strerror(errno));
+    FILE* fp = fdopen(fd, "w");
+    if (!fp)
+        return fail(strerror(errno));
+    return fp;
+}
+
+// ---- Writing ---------------------------------------------------------------
 
 void showReading(int panel, int ch, const TMI_MonitorReading& reading)
 {
     SetCtrlVal(panel, vmon[ch], reading.voltage);
     SetCtrlVal(panel, imon[ch], reading.current);
-    SetCtrlVal(panel, cvcc[ch], static_cast<int>(static_cast<signed char>(reading.cv_cc)));
+    // A code that came with no numbers is not a code the supply reported.
+    if (TMI_NoReading(reading))
+        SetCtrlVal(panel, cvcc[ch], std::nan(""));
+    else
+        SetCtrlVal(panel, cvcc[ch], static_cast<int>(static_cast<signed char>(reading.cv_cc)));
 }
 
-// Appends one record, opening the file (emptied, with its header) at the
-// first logged reading of the run. False when nothing could be written.
+// Adds one record to this tick's records, opening the file (emptied, with
+// its header) at the first logged reading of the run. False when the log
+// cannot be opened; it is tried again at the next logged reading.
 bool LogWrite(int ch, const TMI_MonitorReading& reading)
 {
     if (!gFp) {
-        gFp = fopen(kLogFileName, "w");
+        std::string why;
+        gFp = openLog(why);
         if (!gFp) {
-            // Tried again at the next logged reading.
-            reportLogFailure("Cannot open");
+            reportLogFailure("Cannot open", why);
             return false;
         }
-        fprintf(gFp, "#time\tch\tU\tI\tCV_CC\n");
+        gLogEnd = 0;
     }
+    if (gLogEnd == 0 && gTickRecords.empty())
+        gTickRecords = kLogHeader;
     const unsigned long now = static_cast<unsigned long>(time(nullptr));
-    fprintf(gFp, "%lu\t%d\t%g\t%g\t%d\n", now, ch + 1, reading.voltage, reading.current,
-            static_cast<int>(static_cast<signed char>(reading.cv_cc)));
+    char record[160];
+    snprintf(record, sizeof record, "%lu\t%d\t%g\t%g\t%d\n", now, ch + 1, reading.voltage, reading.current,
+             static_cast<int>(static_cast<signed char>(reading.cv_cc)));
+    gTickRecords += record;
     return true;
 }
 
+// Writes the tick's records in one piece, or none of them.
+void LogFinishTick()
+{
+    if (gTickRecords.empty())
+        return;
+    const int fd = fileno(gFp);
+    const char* data = gTickRecords.data();
+    const size_t size = gTickRecords.size();
+    size_t done = 0;
+    int error = 0;
+    // One write; a second only to learn why the first fell short.
+    while (done < size) {
+        const ssize_t n = pwrite(fd, data + done, size - done, static_cast<off_t>(gLogEnd + done));
+        if (n <= 0) {
+            error = n < 0 ? errno : EIO;
+            break;
+        }
+        done += static_cast<size_t>(n);
+    }
+    gTickRecords.clear();
+    if (done == size) {
+        gLogEnd += static_cast<long long>(size);
+        reportLogResumed();
+        requestLogSync(fd);
+        return;
+    }
+    ++gTicksLost;
+    if (done > 0 && ftruncate(fd, static_cast<off_t>(gLogEnd)) != 0) {
+        reportLogFailure("Cannot write", std::string(strerror(error)) + "; and cannot cut back the part written: " +
+                                             strerror(errno));
+        return;
+    }
+    reportLogFailure("Cannot write", strerror(error));
+}
+
 } // namespace
+
+void LogClose(void)
+{
+    if (!gFp)
+        return;
+    stopLogSync();
+    fclose(gFp);
+    gTickRecords.clear();
+    gLogEnd = 0;
+}
 
 int CVICALLBACK ReadCB(int panel, int, int event, void*, int, int)
 {
@@ -335,7 +679,7 @@ int CVICALLBACK TimerCB(int panel, int, int event, void*, int, int)
         return 0;
     // A disabled channel's trace gets NaN, which the chart draws as a gap.
     double current[CHANNELS], voltage[CHANNELS];
-    bool logged = false;
+    bool unlogged = false;
     for (int ch = 0; ch < CHANNELS; ++ch) {
         current[ch] = voltage[ch] = std::nan("");
         if (!(gMask & (1 << ch)))
@@ -345,15 +689,14 @@ int CVICALLBACK TimerCB(int panel, int, int event, void*, int, int)
         current[ch] = reading.current;
         showReading(panel, ch, reading);
         if (gLogToFile)
-            logged = LogWrite(ch, reading) || logged;
+            unlogged = !LogWrite(ch, reading) || unlogged;
     }
-    // Once per tick, so a crash or a power cut loses no finished tick.
-    if (logged) {
-        if (fflush(gFp) != 0)
-            reportLogFailure("Cannot write");
-        else
-            gLogFailing = false;
-    }
+    // The whole tick at once, so a kill, a full disk or a crash loses no
+    // finished tick and leaves no part of one.
+    if (unlogged)
+        ++gTicksLost;
+    else
+        LogFinishTick();
     PlotStripChart(panel, PANEL_ICHART, current, CHANNELS, 0, 0, VAL_DOUBLE);
     PlotStripChart(panel, PANEL_VCHART, voltage, CHANNELS, 0, 0, VAL_DOUBLE);
     return 0;
@@ -399,9 +742,14 @@ namespace {
 
 // Marks a setpoint control whose value the supply does not hold (clamped,
 // refused, or no answer at all), and clears the mark once it does: the
-// control itself keeps what it shows.
+// control itself keeps what it shows. A control that held no value shows
+// what the supply now reports, if anything.
 void showSetpointAgreement(int panel, int control, double shown, double reported, const char* unit)
 {
+    if (std::isnan(shown)) {
+        showQueriedSetpoint(panel, control, reported);
+        return;
+    }
     // Tolerates only the rounding of a decimal value through binary and back.
     const bool agrees = std::fabs(shown - reported) <= 1e-9 * std::fmax(1.0, std::fabs(shown));
     if (agrees) {
@@ -435,9 +783,14 @@ int CVICALLBACK SetCB(int panel, int, int event, void*, int, int)
         const unsigned char number = static_cast<unsigned char>(ch + 1);
         GetCtrlVal(panel, vset[ch], &Voltage);
         GetCtrlVal(panel, iset[ch], &Current);
-        TMI_Invoke(TMI_Voltage, TMI_DeviceId, number, preset, Voltage);
+        // A control with no value holds a setpoint the supply never gave and
+        // the operator never entered: nothing to write. Its query is still
+        // made, and may give the control a value at last.
+        if (!std::isnan(Voltage))
+            TMI_Invoke(TMI_Voltage, TMI_DeviceId, number, preset, Voltage);
         TMI_Invoke(TMI_VoltageQ, TMI_DeviceId, number, preset, &heldVoltage);
-        TMI_Invoke(TMI_Current, TMI_DeviceId, number, preset, Current);
+        if (!std::isnan(Current))
+            TMI_Invoke(TMI_Current, TMI_DeviceId, number, preset, Current);
         TMI_Invoke(TMI_CurrentQ, TMI_DeviceId, number, preset, &heldCurrent);
         showSetpointAgreement(panel, vset[ch], Voltage, heldVoltage, "V");
         showSetpointAgreement(panel, iset[ch], Current, heldCurrent, "A");
@@ -454,18 +807,14 @@ int CVICALLBACK SetPresetCB(int panel, int control, int event, void*, int, int)
     GetCtrlVal(panel, control, &preset);
     TMI_Invoke(TMI_Preset, TMI_DeviceId, preset);
     for (unsigned char ch = 0; ch < CHANNELS; ++ch) {
-        // A query that writes nothing leaves NaN: the control keeps its value
-        // and is marked, rather than showing a setpoint the supply never gave.
+        // A query that writes nothing leaves NaN: the control then holds no
+        // value and is marked, rather than showing a setpoint the supply
+        // never gave for this preset.
         double Voltage = std::nan(""), Current = std::nan("");
         TMI_Invoke(TMI_VoltageQ, TMI_DeviceId, static_cast<unsigned char>(ch + 1), preset, &Voltage);
         TMI_Invoke(TMI_CurrentQ, TMI_DeviceId, static_cast<unsigned char>(ch + 1), preset, &Current);
-        SetCtrlVal(pnl, vset[ch], Voltage);
-        SetCtrlVal(pnl, iset[ch], Current);
-        double shownVoltage = 0.0, shownCurrent = 0.0;
-        GetCtrlVal(pnl, vset[ch], &shownVoltage);
-        GetCtrlVal(pnl, iset[ch], &shownCurrent);
-        showSetpointAgreement(pnl, vset[ch], shownVoltage, Voltage, "V");
-        showSetpointAgreement(pnl, iset[ch], shownCurrent, Current, "A");
+        showQueriedSetpoint(pnl, vset[ch], Voltage);
+        showQueriedSetpoint(pnl, iset[ch], Current);
         GetCtrlVal(pnl, radiob[ch], &ison);
         setMaskBit(ch, ison);
     }
@@ -514,3 +863,11 @@ const UICallbackName uiCallbackNames[] = {
     {"TimerOnOffCB", TimerOnOffCB},
 };
 const std::size_t uiCallbackNameCount = std::size(uiCallbackNames);
+
+// Every control named above, for the runtime to check the panel file against.
+const UIControlUse uiControlUses[] = {
+#define RAILMON_CONTROL_USE(name, id, kind) {PANEL, name, kind, #name, RAILMON_CHART_TRACES},
+    RAILMON_PANEL_CONTROLS(RAILMON_CONTROL_USE)
+#undef RAILMON_CONTROL_USE
+};
+const std::size_t uiControlUseCount = std::size(uiControlUses);

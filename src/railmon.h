@@ -7,6 +7,7 @@
 #include "userint.h"
 
 #include <cstdio>
+#include <limits>
 
 // ---- The vendor library -----------------------------------------------------
 
@@ -22,16 +23,29 @@ TMI_ENTRY_POINTS(TMI_DECLARE_ENTRY)
 // Device handle: 0 while no connection is open, negative after a failed open.
 extern int TMI_DeviceId;
 
-// What a call through an unbound entry yields instead of being made.
-enum { TMI_UNBOUND = -1000 };
+// What a call yields instead of being made: through an unbound entry, or
+// while the program is stopping.
+enum { TMI_UNBOUND = -1000, TMI_STOPPING = -1001 };
 
 // Calls an entry, or yields TMI_UNBOUND without calling when it is null: a
 // library that failed to bind leaves entries null, and no caller may then
 // jump through one.
 template <typename... Params, typename... Args>
-int TMI_Invoke(int (*entry)(Params...), Args... args)
+int TMI_Call(int (*entry)(Params...), Args... args)
 {
     return entry ? entry(args...) : TMI_UNBOUND;
+}
+
+// As TMI_Call, but once the process has been asked to stop it yields
+// TMI_STOPPING instead: with slow calls (a USB round trip can take seconds)
+// a stop then costs at most the call under way, not a whole tick or start-up.
+// Only handing the supply back at close goes on regardless (TMI_Call).
+template <typename... Params, typename... Args>
+int TMI_Invoke(int (*entry)(Params...), Args... args)
+{
+    if (StopRequested())
+        return TMI_STOPPING;
+    return TMI_Call(entry, args...);
 }
 
 // ---- Driver layer ----------------------------------------------------------
@@ -42,18 +56,23 @@ int TMI_OpenHandle(char* dev, char* usb);
 int TMI_Test(void);
 int TMI_Close(void);
 
-// A CV/CC code the library never reports: what a reading holds when the
-// supply wrote none.
-enum { CVCC_NO_READING = -128 };
+// The CV/CC code a reading holds before the supply writes one. Any char is a
+// code a supply may report, so this one alone says nothing: see
+// TMI_NoReading.
+enum { CVCC_BEFORE_READING = -128 };
 
-// The measured voltage [V], current [A] and CV/CC code of one channel.
-// Starts as "no reading" (NaN, NaN, CVCC_NO_READING), which is what it still
-// holds when the query fails without writing its outputs.
+// The measured voltage [V], current [A] and CV/CC code of one channel. It
+// starts as NaN, NaN and CVCC_BEFORE_READING, which is what it still holds
+// when the query fails without writing its outputs.
 struct TMI_MonitorReading {
-    double voltage;
-    double current;
-    char cv_cc;
+    double voltage = std::numeric_limits<double>::quiet_NaN();
+    double current = std::numeric_limits<double>::quiet_NaN();
+    char cv_cc = static_cast<char>(CVCC_BEFORE_READING);
 };
+
+// True when the supply delivered nothing for this reading: neither a voltage
+// nor a current. Its code is then not a code the supply reported.
+bool TMI_NoReading(const TMI_MonitorReading& reading);
 
 // The monitor sweep of channel index `ch` (0..3): time-out, refresh and
 // monitor query, for the channel number ch + 1.
@@ -81,6 +100,9 @@ extern int gMask;
 extern int gLogToFile;
 // The measurement log, null until the first logged reading opens it.
 extern FILE* gFp;
+// Closes the measurement log, if it was opened, after the last of it has
+// reached the disk. Shutdown's last step.
+void LogClose(void);
 
 #define RAILMON_CALLBACK(name) \
     int CVICALLBACK name(int panel, int control, int event, void* callbackData, int eventData1, int eventData2);

@@ -188,7 +188,7 @@ TEST_F(DriverTest, SweepAndBulkReadYieldNoReadingWithoutALibrary)
     const TMI_MonitorReading reading = TMI_MonitorSweep(0);
     EXPECT_TRUE(std::isnan(reading.voltage));
     EXPECT_TRUE(std::isnan(reading.current));
-    EXPECT_EQ(reading.cv_cc, static_cast<char>(CVCC_NO_READING));
+    EXPECT_EQ(reading.cv_cc, static_cast<char>(CVCC_BEFORE_READING));
     double I[4], V[4];
     TMI_ReadCurrent(I, V, nullptr, nullptr);
     for (int ch = 0; ch < 4; ++ch)

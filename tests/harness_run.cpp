@@ -35,6 +35,9 @@ HarnessRun runHarness(const HarnessOptions& options)
         {"RAILMON_PANEL_DIR", options.panelDir},
         {"TMI_FAKE_LOG", log},
         {"QT_QPA_PLATFORM", std::nullopt},
+        // Each run is a bench of its own: railmon allows one instance per
+        // supply and user, found through this directory.
+        {"XDG_RUNTIME_DIR", dir},
     };
     for (const auto& [name, value] : options.env)
         env[name] = value;

@@ -111,25 +111,34 @@ TEST_F(Monitoring, TickShowsLogsAndThenPlotsBothChartsOnce)
     }
 }
 
-TEST_F(Monitoring, EachRecordFollowsItsChannelsIndicatorsAndPrecedesTheNextSweep)
+TEST_F(Monitoring, ATicksRecordsFollowItsLastIndicatorsAndReachTheFileWholeBeforeThePlots)
 {
     gMask = 5;
     gLogToFile = 1;
-    // Note where the log stream stands at every indicator write.
-    uiTestHooks().valueSet = [](int, int control, double) {
-        note("SetCtrlVal " + std::to_string(control) + " at " + std::to_string(gFp ? ftell(gFp) : -1));
+    // Note how much of the log is in the file at every indicator write and
+    // plot: the file is opened at the first logged reading, and the tick's
+    // records reach it in one piece, once every channel is shown.
+    auto fileSize = [] {
+        std::error_code error;
+        const auto size = std::filesystem::file_size("railmon.log", error);
+        return error ? std::string("none") : std::to_string(size);
+    };
+    uiTestHooks().valueSet = [&](int, int control, double) {
+        note("SetCtrlVal " + std::to_string(control) + " file " + fileSize());
+    };
+    uiTestHooks().plotted = [&](int, int control, const double*, int) {
+        note("PlotStripChart " + std::to_string(control) + " file " + fileSize());
     };
     TimerCB(pnl, PANEL_TIMER, EVENT_TIMER_TICK, nullptr, 0, 0);
-    const std::string log = readFile("railmon.log");
-    const long afterFirst = static_cast<long>(log.find('\n', kHeader.size()) + 1);
-    EXPECT_THAT(calls(), testing::ElementsAre("TMI_TimeOut 7 1", "TMI_Refresh 7", "TMI_MoniDataQ 7 1", "SetCtrlVal 24 at -1",
-                                              "SetCtrlVal 23 at -1", "SetCtrlVal 30 at -1", "TMI_TimeOut 7 1",
-                                              "TMI_Refresh 7", "TMI_MoniDataQ 7 3",
-                                              "SetCtrlVal 13 at " + std::to_string(afterFirst),
-                                              "SetCtrlVal 12 at " + std::to_string(afterFirst),
-                                              "SetCtrlVal 28 at " + std::to_string(afterFirst),
-                                              testing::StartsWith("PlotStripChart 35"),
-                                              testing::StartsWith("PlotStripChart 36")));
+    const std::string whole = std::to_string(readFile("railmon.log").size());
+    EXPECT_THAT(calls(), testing::ElementsAre("TMI_TimeOut 7 1", "TMI_Refresh 7", "TMI_MoniDataQ 7 1",
+                                              "SetCtrlVal 24 file none", "SetCtrlVal 23 file none",
+                                              "SetCtrlVal 30 file none", "TMI_TimeOut 7 1", "TMI_Refresh 7",
+                                              "TMI_MoniDataQ 7 3", "SetCtrlVal 13 file 0", "SetCtrlVal 12 file 0",
+                                              "SetCtrlVal 28 file 0", "PlotStripChart 35 file " + whole,
+                                              "PlotStripChart 36 file " + whole));
+    EXPECT_THAT(recordTails(readFile("railmon.log"), 0, time(nullptr)),
+                testing::ElementsAre(recordTail(1, 0), recordTail(3, 0)));
 }
 
 TEST_F(Monitoring, CallbacksIgnoreEventsThatAreNotTheirs)
@@ -232,7 +241,7 @@ TEST_F(Monitoring, UnopenableLogIsReportedOncePerStreakAndRetriedUntilItOpens)
     for (int tick = 0; tick < 3; ++tick)
         TimerCB(pnl, PANEL_TIMER, EVENT_TIMER_TICK, nullptr, 0, 0);
     const std::string said = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(said, "Cannot open railmon.log: Is a directory\n");
+    EXPECT_EQ(said, "Cannot open railmon.log: it is a directory, not a regular file; not logging\n");
     EXPECT_EQ(gFp, nullptr);
 
     std::filesystem::remove("railmon.log");

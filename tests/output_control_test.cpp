@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QDoubleSpinBox>
 
+using testing::ElementsAre;
 using testing::ElementsAreArray;
 using testing::IsEmpty;
 
@@ -129,15 +130,32 @@ TEST_F(OutputControl, PresetRecallFillsAllFourChannelsAndRederivesTheLowMaskBits
     EXPECT_EQ(gMask, 0x100 | 0x09);
 }
 
-TEST_F(OutputControl, PresetRecallWithoutAnswerKeepsTheShownValueAndMarksIt)
+TEST_F(OutputControl, PresetRecallWithoutAnswerShowsNoValueMarksItAndSetWritesNoneOfIt)
 {
     enterSetpoints();
+    auto* voltageQuery = TMI_VoltageQ;
     TMI_VoltageQ = nullptr; // as after a binding that stopped early
     SetPresetCB(pnl, PANEL_PRESET, EVENT_COMMIT, nullptr, 0, 0);
-    EXPECT_EQ(shown(vset[0]), entered(0, true));
+    EXPECT_TRUE(std::isnan(shown(vset[0]))) << "not the previous preset's value";
     EXPECT_TRUE(marked(vset[0]));
-    EXPECT_EQ(tooltip(vset[0]), "The supply reported no setpoint");
+    EXPECT_EQ(tooltip(vset[0]), "The supply reported no setpoint; Set writes none until you enter one");
     EXPECT_FALSE(marked(iset[0]));
+
+    // Set writes no voltage the supply never gave, makes the channel's other
+    // calls, and shows the read-back once the supply answers.
+    TMI_VoltageQ = voltageQuery;
+    gMask = 1;
+    const double current = shown(iset[0]);
+    clearFakeLog();
+    SetCB(pnl, 0, EVENT_COMMIT, nullptr, 0, 0);
+    std::vector<std::string> libraryCalls;
+    for (const std::string& call : calls())
+        if (call.rfind("TMI_", 0) == 0)
+            libraryCalls.push_back(call);
+    EXPECT_THAT(libraryCalls, ElementsAre("TMI_PresetQ 7", "TMI_VoltageQ 7 1 2",
+                                          "TMI_Current 7 1 2 " + number(current), "TMI_CurrentQ 7 1 2"));
+    EXPECT_EQ(shown(vset[0]), fakeVoltage(1, 2));
+    EXPECT_FALSE(marked(vset[0]));
 }
 
 TEST_F(OutputControl, MainOutputSwitchPassesItsValueUnchangedAndAsksNothing)

@@ -55,8 +55,7 @@ protected:
     {
         uiTestHooks().valueSet = nullptr;
         uiTestHooks().plotted = nullptr;
-        if (gFp)
-            fclose(gFp);
+        LogClose();
         gFp = nullptr;
         DiscardPanel(pnl);
         std::filesystem::current_path(previousDir_);

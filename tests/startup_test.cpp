@@ -135,19 +135,23 @@ TEST(Startup, FailuresShowTheirPopupsAndTheProgramStillRuns)
     }
 }
 
-TEST(Startup, AfterAFailedBindingOnlyBoundEntriesAreCalled)
+TEST(Startup, AfterAFailedBindingOnlyBoundEntriesAreCalledAndTheSupplyIsStillHandedBack)
 {
     HarnessOptions options;
     options.library = fake("no-Delay");
     const HarnessRun run = runHarness(options);
     EXPECT_EQ(run.process.exitCode, 0);
     // TMI_PresetQ is not bound: the setpoints are asked for preset 0, the
-    // defined stand-in, and nothing unbound is reached, not even at exit.
+    // defined stand-in, and nothing unbound is reached. At exit the two
+    // calls that hand the supply back are looked up afresh, since the
+    // connection is open.
     std::vector<std::string> expected = {"# loaded", "TMI_HandleOpen PW-A USB:1:1", "TMI_MainOutputQ 7"};
     for (int ch = 1; ch <= 4; ++ch) {
         expected.push_back("TMI_VoltageQ 7 " + std::to_string(ch) + " 0");
         expected.push_back("TMI_CurrentQ 7 " + std::to_string(ch) + " 0");
     }
+    expected.push_back("TMI_RemoteLocal 7");
+    expected.push_back("TMI_HandleClose 7");
     EXPECT_EQ(run.calls, expected);
 }
 

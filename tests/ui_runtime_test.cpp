@@ -63,6 +63,14 @@ const UICallbackName uiCallbackNames[] = {
 };
 const std::size_t uiCallbackNameCount = std::size(uiCallbackNames);
 
+// The controls railmon names, so panel files are checked as railmon's are.
+const UIControlUse uiControlUses[] = {
+#define CONTROL_USE(name, id, kind) {PANEL, name, kind, #name, RAILMON_CHART_TRACES},
+    RAILMON_PANEL_CONTROLS(CONTROL_USE)
+#undef CONTROL_USE
+};
+const std::size_t uiControlUseCount = std::size(uiControlUses);
+
 namespace {
 
 // Runs the event loop for a while, as RunUserInterface does for the program.

@@ -1,6 +1,8 @@
 #include "panel.h"
 
 #include "indicators.h"
+#include "numeric_control.h"
+#include "output_switch.h"
 
 #include <QAbstractButton>
 #include <QAbstractSpinBox>
@@ -8,6 +10,7 @@
 #include <QDoubleSpinBox>
 #include <QSignalBlocker>
 #include <QSpinBox>
+#include <QStandardItemModel>
 
 #include <cmath>
 
@@ -23,6 +26,42 @@ int switchValue(const QAbstractButton* button, bool on)
 {
     const QVariant v = button->property(on ? "onValue" : "offValue");
     return v.isValid() ? v.toInt() : (on ? 1 : 0);
+}
+
+// Marks the item a ring adds for a value its panel file does not offer.
+constexpr int kNotOfferedRole = Qt::UserRole + 1;
+
+} // namespace
+
+void removeNotOfferedItems(QComboBox* combo, int keep)
+{
+    for (int i = combo->count() - 1; i >= 0; --i) {
+        if (i != keep && combo->itemData(i, kNotOfferedRole).toBool())
+            combo->removeItem(i);
+    }
+}
+
+namespace {
+
+// A value the ring does not offer is shown as what it is, in an item of its
+// own that cannot be chosen, never as no selection or a neighbouring item.
+void showOnRing(QComboBox* combo, int value)
+{
+    int index = combo->findData(value);
+    if (index < 0 || combo->itemData(index, kNotOfferedRole).toBool()) {
+        removeNotOfferedItems(combo, -1);
+        const QString label = combo->property("notOfferedLabel").toString();
+        combo->addItem((label.isEmpty() ? QStringLiteral("%1 (not offered)") : label).arg(value), value);
+        index = combo->count() - 1;
+        combo->setItemData(index, true, kNotOfferedRole);
+        if (auto* model = qobject_cast<QStandardItemModel*>(combo->model()))
+            model->item(index)->setEnabled(false);
+        QFont italic = combo->font();
+        italic.setItalic(true);
+        combo->setItemData(index, italic, Qt::FontRole);
+    }
+    combo->setCurrentIndex(index);
+    removeNotOfferedItems(combo, index);
 }
 } // namespace
 
@@ -60,6 +99,10 @@ void discardPanel(int handle)
 
 std::optional<double> controlValue(const QObject* control)
 {
+    if (auto* numeric = qobject_cast<const NumericControl*>(control))
+        return numeric->currentValue();
+    if (auto* output = qobject_cast<const OutputSwitch*>(control))
+        return output->value();
     if (auto* spin = qobject_cast<const QDoubleSpinBox*>(control))
         return spin->value();
     if (auto* spin = qobject_cast<const QSpinBox*>(control))
@@ -74,7 +117,7 @@ std::optional<double> controlValue(const QObject* control)
     if (auto* numeric = qobject_cast<const NumericIndicator*>(control))
         return numeric->value();
     if (auto* ring = qobject_cast<const RingIndicator*>(control))
-        return ring->value();
+        return ring->hasValue() ? ring->value() : std::nan("");
     return std::nullopt;
 }
 
@@ -82,6 +125,18 @@ bool setControlValue(QObject* control, double value)
 {
     // Only the operator commits; a value the program shows must not call back.
     const QSignalBlocker quiet(control);
+    if (auto* numeric = qobject_cast<NumericControl*>(control)) {
+        // NaN: the instrument gave no value; the control says so.
+        numeric->showProgramValue(value);
+        return true;
+    }
+    if (auto* ring = qobject_cast<RingIndicator*>(control)) {
+        if (std::isnan(value))
+            ring->setNoValue();
+        else
+            ring->setValue(static_cast<int>(std::clamp(value, -2e9, 2e9)));
+        return true;
+    }
     if (auto* spin = qobject_cast<QDoubleSpinBox*>(control)) {
         // A spin box cannot show "no value"; it keeps what it shows.
         if (std::isnan(value))
@@ -97,9 +152,11 @@ bool setControlValue(QObject* control, double value)
     }
     const int code = std::isfinite(value) ? static_cast<int>(std::clamp(value, -2e9, 2e9)) : 0;
     if (auto* combo = qobject_cast<QComboBox*>(control)) {
-        // A value the ring does not offer shows as no selection, not as a
-        // neighbouring item that would misstate what the program holds.
-        combo->setCurrentIndex(combo->findData(code));
+        showOnRing(combo, code);
+        return true;
+    }
+    if (auto* output = qobject_cast<OutputSwitch*>(control)) {
+        output->showValue(code);
         return true;
     }
     if (auto* button = qobject_cast<QAbstractButton*>(control)) {
@@ -110,10 +167,6 @@ bool setControlValue(QObject* control, double value)
     }
     if (auto* numeric = qobject_cast<NumericIndicator*>(control)) {
         numeric->setValue(value);
-        return true;
-    }
-    if (auto* ring = qobject_cast<RingIndicator*>(control)) {
-        ring->setValue(code);
         return true;
     }
     return false;

@@ -34,3 +34,8 @@ void discardPanel(int handle);
 std::optional<double> controlValue(const QObject* control);
 // Shows the value without raising a callback; false for controls without one.
 bool setControlValue(QObject* control, double value);
+
+class QComboBox;
+// Removes the items a ring added for values it does not offer, but the one at
+// `keep` (-1: all of them).
+void removeNotOfferedItems(QComboBox* combo, int keep);

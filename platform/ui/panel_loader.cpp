@@ -1,6 +1,8 @@
 #include "panel_loader.h"
 
 #include "indicators.h"
+#include "numeric_control.h"
+#include "output_switch.h"
 #include "strip_chart.h"
 #include "timer_control.h"
 
@@ -37,6 +39,12 @@ public:
             widget = new RingIndicator(parent);
         else if (className == QLatin1String("StripChart"))
             widget = new StripChart(parent);
+        else if (className == QLatin1String("OutputSwitch"))
+            widget = new OutputSwitch(parent);
+        // Every numeric entry refuses what it cannot take instead of
+        // silently turning it into another number.
+        else if (className == QLatin1String("QDoubleSpinBox") || className == QLatin1String("NumericControl"))
+            widget = new NumericControl(parent);
         else if (className == QLatin1String(kTimerClass))
             widget = new QWidget(parent);
         else
@@ -133,6 +141,8 @@ QString configure(QWidget* widget, QObject** controlObject)
             combo->clear();
             for (const auto& [value, label] : *labels)
                 combo->addItem(label, value);
+            QObject::connect(combo, &QComboBox::currentIndexChanged, combo,
+                             [combo](int index) { removeNotOfferedItems(combo, index); });
         } else {
             static_cast<RingIndicator*>(widget)->setLabels(*labels);
         }
@@ -145,6 +155,14 @@ QString configure(QWidget* widget, QObject** controlObject)
             return error;
         if (*on == *off)
             return QStringLiteral("'%1': onValue and offValue are equal").arg(widget->objectName());
+        if (auto* output = qobject_cast<OutputSwitch*>(widget)) {
+            output->setValues(*on, *off);
+            output->showValue(output->isChecked() ? *on : *off);
+        }
+        return {};
+    }
+    if (auto* numeric = qobject_cast<NumericControl*>(widget)) {
+        numeric->finishLoading();
         return {};
     }
     if (auto* spin = qobject_cast<QAbstractSpinBox*>(widget)) {
@@ -166,6 +184,83 @@ QString configure(QWidget* widget, QObject** controlObject)
         *controlObject = new TimerControl(seconds, enabled.toBool(), widget);
         widget->setEnabled(false);
         return {};
+    }
+    return {};
+}
+
+bool isKind(const QObject* object, int kind, int traces)
+{
+    switch (kind) {
+    case CTRL_NUMERIC:
+        return qobject_cast<const QAbstractSpinBox*>(object);
+    case CTRL_NUMERIC_INDICATOR:
+        return qobject_cast<const NumericIndicator*>(object);
+    case CTRL_RING_INDICATOR:
+        return qobject_cast<const RingIndicator*>(object);
+    case CTRL_SWITCH: {
+        auto* button = qobject_cast<const QAbstractButton*>(object);
+        return button && button->isCheckable();
+    }
+    case CTRL_RING:
+        return qobject_cast<const QComboBox*>(object);
+    case CTRL_COMMAND_BUTTON: {
+        auto* button = qobject_cast<const QAbstractButton*>(object);
+        return button && !button->isCheckable();
+    }
+    case CTRL_STRIP_CHART: {
+        auto* chart = qobject_cast<const StripChart*>(object);
+        return chart && chart->traceCount() == traces;
+    }
+    case CTRL_TIMER:
+        return qobject_cast<const TimerControl*>(object);
+    }
+    return false;
+}
+
+const char* kindName(int kind)
+{
+    switch (kind) {
+    case CTRL_NUMERIC:
+        return "a numeric entry";
+    case CTRL_NUMERIC_INDICATOR:
+        return "a NumericIndicator";
+    case CTRL_RING_INDICATOR:
+        return "a RingIndicator";
+    case CTRL_SWITCH:
+        return "a switch";
+    case CTRL_RING:
+        return "a ring (QComboBox)";
+    case CTRL_COMMAND_BUTTON:
+        return "a command button";
+    case CTRL_STRIP_CHART:
+        return "a StripChart";
+    case CTRL_TIMER:
+        return "a TimerControl";
+    }
+    return "an unknown kind";
+}
+
+// Every control the application names must be there and usable as what the
+// application takes it for; otherwise it would write into nothing and read
+// zeros, with the operator none the wiser.
+QString missingUse(const Panel& panel, int panelResourceId)
+{
+    for (std::size_t i = 0; i < uiControlUseCount; ++i) {
+        const UIControlUse& use = uiControlUses[i];
+        if (use.panel != panelResourceId)
+            continue;
+        const auto it = panel.controls.find(use.control);
+        if (it == panel.controls.end())
+            return QStringLiteral("control %1 (ID %2) is missing").arg(QLatin1String(use.name)).arg(use.control);
+        if (!isKind(it->object, use.kind, use.traces)) {
+            QString what = QStringLiteral("control %1 (ID %2) is not %3")
+                               .arg(QLatin1String(use.name))
+                               .arg(use.control)
+                               .arg(QLatin1String(kindName(use.kind)));
+            if (use.kind == CTRL_STRIP_CHART)
+                what += QStringLiteral(" with %1 traces").arg(use.traces);
+            return what;
+        }
     }
     return {};
 }
@@ -239,5 +334,7 @@ std::variant<Panel, QString> loadPanelFile(const QString& path, int panelResourc
         }
         panel.controls.insert(*id, control);
     }
+    if (const QString missing = missingUse(panel, panelResourceId); !missing.isEmpty())
+        return fail(missing);
     return panel;
 }

@@ -2,6 +2,9 @@
 #include "userint.h"
 #include "userint_testing.h"
 
+#include "display_check.h"
+#include "numeric_control.h"
+#include "output_switch.h"
 #include "panel.h"
 #include "panel_loader.h"
 #include "stop_signals.h"
@@ -39,10 +42,12 @@ bool runtimeReady()
     return application() != nullptr;
 }
 
-// Set once a stop signal arrived: from then on no loop runs and no pop-up
-// waits, wherever the program is in its start-up, so it goes straight on to
-// its shutdown.
-bool gStopRequested = false;
+// Once a stop signal arrived, no loop runs and no pop-up waits, wherever the
+// program is in its start-up, so it goes straight on to its shutdown.
+bool stopping()
+{
+    return StopRequested() != 0;
+}
 
 // The error for a control that is not there: no such panel, or no such
 // control on it.
@@ -66,6 +71,8 @@ void connectControl(int panel, const Control& control)
     auto commit = [panel, id] { raiseEvent(panel, id, EVENT_COMMIT); };
     if (auto* timer = qobject_cast<TimerControl*>(object)) {
         timer->onTick = [panel, id] { raiseEvent(panel, id, EVENT_TIMER_TICK); };
+    } else if (auto* numeric = qobject_cast<NumericControl*>(object)) {
+        QObject::connect(numeric, &NumericControl::entryCommitted, numeric, commit);
     } else if (auto* button = qobject_cast<QAbstractButton*>(object)) {
         QObject::connect(button, &QAbstractButton::clicked, button, commit);
     } else if (auto* combo = qobject_cast<QComboBox*>(object)) {
@@ -95,20 +102,6 @@ protected:
     }
 };
 
-bool displayAvailable(char* argv[])
-{
-    for (char** arg = argv; arg && *arg; ++arg) {
-        if (std::strcmp(*arg, "-platform") == 0 || std::strncmp(*arg, "-platform=", 10) == 0)
-            return true;
-    }
-    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
-        const char* value = std::getenv(name);
-        if (value && *value)
-            return true;
-    }
-    return false;
-}
-
 QString programName(char* argv[])
 {
     return argv && argv[0] ? QFileInfo(QString::fromLocal8Bit(argv[0])).fileName() : QStringLiteral("program");
@@ -126,11 +119,13 @@ int InitCVIRTEEx(void*, char* argv[], void*)
 {
     if (runtimeReady())
         return 1;
-    if (!displayAvailable(argv)) {
+    // Qt would abort the process instead; a program nobody can see must
+    // not go on to take hold of an instrument either.
+    if (const std::string problem = displayProblem(argv); !problem.empty()) {
         std::fprintf(stderr,
-                     "%s: no display to open (neither DISPLAY nor WAYLAND_DISPLAY is set); "
+                     "%s: no display to open (%s); "
                      "to run without one, add '-platform offscreen' or set QT_QPA_PLATFORM=offscreen\n",
-                     qPrintable(programName(argv)));
+                     qPrintable(programName(argv)), problem.c_str());
         return 0;
     }
     // QApplication keeps a reference to argc for its whole life.
@@ -142,10 +137,7 @@ int InitCVIRTEEx(void*, char* argv[], void*)
     application() = new QApplication(argc, argc ? argv : fallbackArgv);
     // The loop ends only through QuitUserInterface, so shutdown always runs.
     QApplication::setQuitOnLastWindowClosed(false);
-    installStopSignals([] {
-        gStopRequested = true;
-        QuitUserInterface(0);
-    });
+    installStopSignals([] { QuitUserInterface(0); });
     return 1;
 }
 
@@ -205,7 +197,7 @@ int RunUserInterface(void)
 {
     if (!runtimeReady())
         return UIE_NO_RUNTIME;
-    if (gStopRequested)
+    if (stopping())
         return 0;
     TimerControl::setLoopRunning(true);
     if (uiTestHooks().loopStarted)
@@ -290,6 +282,15 @@ int SetCtrlAttribute(int panel, int control, int attribute, int value)
         return SetCtrlAttribute(panel, control, attribute, static_cast<double>(value));
     if (attribute != ATTR_TEXT_BGCOLOR || !widget || value < VAL_DEFAULT_COLOR || value > 0xFFFFFF)
         return UIE_BAD_ATTRIBUTE;
+    // These draw the program's colour along with their own marks.
+    if (auto* numeric = qobject_cast<NumericControl*>(widget)) {
+        numeric->setProgramColour(value);
+        return 0;
+    }
+    if (auto* output = qobject_cast<OutputSwitch*>(widget)) {
+        output->setProgramColour(value);
+        return 0;
+    }
     widget->setStyleSheet(value == VAL_DEFAULT_COLOR
                               ? QString()
                               : QStringLiteral("background-color: #%1;").arg(value, 6, 16, QLatin1Char('0')));
@@ -304,6 +305,14 @@ int SetCtrlAttribute(int panel, int control, int attribute, const char* value)
     auto* widget = qobject_cast<QWidget*>(c->object);
     if (attribute != ATTR_TOOLTIP_TEXT || !widget || !value)
         return UIE_BAD_ATTRIBUTE;
+    if (auto* numeric = qobject_cast<NumericControl*>(widget)) {
+        numeric->setProgramTip(QString::fromUtf8(value));
+        return 0;
+    }
+    if (auto* output = qobject_cast<OutputSwitch*>(widget)) {
+        output->setProgramTip(QString::fromUtf8(value));
+        return 0;
+    }
     widget->setToolTip(QString::fromUtf8(value));
     return 0;
 }
@@ -348,11 +357,16 @@ int MessagePopup(const char* title, const char* message)
     }
     if (!runtimeReady())
         return UIE_NO_RUNTIME;
-    if (gStopRequested)
+    if (stopping())
         return 0;
     QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(t), QString::fromUtf8(m), QMessageBox::Ok);
     box.exec();
     return 0;
+}
+
+int StopRequested(void)
+{
+    return stopSignalled() ? 1 : 0;
 }
 
 int SuspendTimerCallbacks(void)

@@ -10,10 +10,12 @@
 namespace {
 
 int gPipe[2] = {-1, -1};
+volatile sig_atomic_t gSignalled = 0;
 
 void onSignal(int)
 {
     const int saved = errno;
+    gSignalled = 1;
     const char byte = 1;
     // Async-signal-safe; a full pipe already holds a pending stop.
     [[maybe_unused]] const ssize_t n = write(gPipe[1], &byte, 1);
@@ -21,6 +23,11 @@ void onSignal(int)
 }
 
 } // namespace
+
+bool stopSignalled()
+{
+    return gSignalled != 0;
+}
 
 bool installStopSignals(std::function<void()> onStop)
 {
@@ -40,5 +47,13 @@ bool installStopSignals(std::function<void()> onStop)
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    return sigaction(SIGINT, &action, nullptr) == 0 && sigaction(SIGTERM, &action, nullptr) == 0;
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    bool ok = true;
+    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        ok = sigaction(signal, &action, nullptr) == 0 && ok;
+    for (int signal : {SIGPIPE, SIGXFSZ})
+        ok = sigaction(signal, &ignore, nullptr) == 0 && ok;
+    return ok;
 }

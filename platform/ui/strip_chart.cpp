@@ -26,6 +26,14 @@ StripChart::StripChart(QWidget* parent) : QCustomPlot(parent)
     frameTimer_.setInterval(kFrameMs);
     connect(&frameTimer_, &QTimer::timeout, this, [this] { replot(rpQueuedReplot); });
     configure(4, history_);
+    startWall_ = QDateTime::currentMSecsSinceEpoch() / 1000.0;
+    clock_.start();
+}
+
+double StripChart::largestDrawable()
+{
+    // Two such values and the axis margin still make a range the chart takes.
+    return QCPRange::maxRange / 4;
 }
 
 void StripChart::requestReplot()
@@ -59,16 +67,16 @@ void StripChart::plot(const double* values, int count)
 {
     // Keys strictly increase, also for two plots within a millisecond or a
     // clock set back: trimming by key then keeps exactly the history.
-    const double now = std::max(QDateTime::currentMSecsSinceEpoch() / 1000.0, lastKey_ + 1e-6); // seconds
+    const double now = std::max(startWall_ + clock_.nsecsElapsed() / 1e9, lastKey_ + 1e-6); // seconds
     lastKey_ = now;
     bool haveRange = false;
     QCPRange valueRange;
     double oldest = now;
     for (int k = 0; k < graphCount() && k < count; ++k) {
         const QSharedPointer<QCPGraphDataContainer> data = graph(k)->data();
-        // A missing or infinite value is drawn as a gap, the honest "no
-        // reading"; an infinity would also wreck the axis range.
-        const double value = std::isfinite(values[k]) ? values[k] : std::nan("");
+        // A missing, infinite or unscalable value is drawn as a gap, the
+        // honest "no reading"; drawn, it would wreck the axis range.
+        const double value = std::fabs(values[k]) <= largestDrawable() ? values[k] : std::nan("");
         data->add(QCPGraphData(now, value));
         if (data->size() > history_)
             data->removeBefore((data->constEnd() - history_)->key);

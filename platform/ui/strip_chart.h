@@ -5,6 +5,7 @@
 
 #include <qcustomplot.h>
 
+#include <QElapsedTimer>
 #include <QTimer>
 
 class StripChart : public QCustomPlot {
@@ -22,6 +23,10 @@ public:
     // One new point per trace at the present time; values[k] goes to trace k+1.
     void plot(const double* values, int count);
 
+    // The largest magnitude drawn; beyond it a value is drawn as a gap, as
+    // the axis could not scale to it.
+    static double largestDrawable();
+
 private:
     void requestReplot();
 
@@ -29,5 +34,10 @@ private:
     // timer faster than the eye, costs one repaint per frame.
     QTimer frameTimer_;
     int history_ = 600;
-    double lastKey_ = 0.0; // seconds since the epoch
+    // Chart time runs on a monotonic clock from the wall-clock time at which
+    // the chart was made, so a wall clock set back (or forward) neither piles
+    // points into one instant nor tears a hole in the history.
+    QElapsedTimer clock_;
+    double startWall_ = 0.0; // seconds since the epoch
+    double lastKey_ = 0.0;   // seconds since the epoch
 };

@@ -46,6 +46,32 @@ struct UICallbackName {
 extern const UICallbackName uiCallbackNames[];
 extern const std::size_t uiCallbackNameCount;
 
+// What the program does with a control, so that LoadPanel can refuse a panel
+// file that lacks one, or has it as something the program cannot use.
+enum {
+    CTRL_NUMERIC = 1,       // the operator enters a number; read and written as a double
+    CTRL_NUMERIC_INDICATOR, // shows a number the program writes
+    CTRL_RING_INDICATOR,    // shows a code the program writes, through its value labels
+    CTRL_SWITCH,            // two values, read as an int
+    CTRL_RING,              // a choice among values, read and written as an integer
+    CTRL_COMMAND_BUTTON,    // only raises its callback's commit event
+    CTRL_STRIP_CHART,       // takes one point per trace per plot
+    CTRL_TIMER,             // raises timer ticks
+};
+
+// The controls the application names: LoadPanel refuses a panel file that
+// lacks one of them on the panel being loaded, or has it as another kind (a
+// strip chart must have `traces` traces). The application defines both.
+struct UIControlUse {
+    int panel;
+    int control;
+    int kind;
+    const char* name; // the control's name in the application, for messages
+    int traces;       // strip charts only
+};
+extern const UIControlUse uiControlUses[];
+extern const std::size_t uiControlUseCount;
+
 // 0 when the runtime cannot be used (no display can be opened, for instance).
 int InitCVIRTEEx(void* hInstance, char* argv[], void* reserved);
 // Port 0 is standard output; made line-buffered so every line shows at once.
@@ -81,6 +107,11 @@ int MessagePopup(const char* title, const char* message);
 
 int SuspendTimerCallbacks(void);
 int ResumeTimerCallbacks(void);
+
+// Non-zero once the process was asked to stop (SIGINT, SIGTERM, SIGHUP). The
+// event loop then ends and no pop-up waits; a program that is in the middle
+// of slow work checks this between steps and skips what it need not finish.
+int StopRequested(void);
 
 // Negative results of the functions above.
 enum {

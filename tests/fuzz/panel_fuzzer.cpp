@@ -1,5 +1,6 @@
 // libFuzzer target: any bytes as a panel file. LoadPanel must refuse or load
 // them, never crash, hang or corrupt memory.
+#include "railmon-ctrl.h"
 #include "userint.h"
 
 #include <cstdint>
@@ -22,6 +23,14 @@ const UICallbackName uiCallbackNames[] = {
     {"TimerCB", ignore},       {"TimerOnOffCB", ignore},
 };
 const std::size_t uiCallbackNameCount = std::size(uiCallbackNames);
+
+// The controls railmon names, so panel files are checked as railmon's are.
+const UIControlUse uiControlUses[] = {
+#define CONTROL_USE(name, id, kind) {PANEL, name, kind, #name, RAILMON_CHART_TRACES},
+    RAILMON_PANEL_CONTROLS(CONTROL_USE)
+#undef CONTROL_USE
+};
+const std::size_t uiControlUseCount = std::size(uiControlUses);
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {

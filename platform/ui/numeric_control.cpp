@@ -1,0 +1,205 @@
+#include "numeric_control.h"
+
+#include <QLineEdit>
+#include <QLocale>
+#include <QSignalBlocker>
+#include <QTimer>
+
+#include <cmath>
+
+namespace {
+const QString kNoValue = QStringLiteral("---");
+constexpr char kPendingColour[] = "#cfe3ff";
+constexpr char kRefusedBorder[] = "#c62828";
+
+// The number in an entry without the control's prefix and suffix.
+QString bareNumber(const QDoubleSpinBox* box, QString text)
+{
+    text = text.trimmed();
+    if (!box->prefix().isEmpty() && text.startsWith(box->prefix().trimmed()))
+        text.remove(0, box->prefix().trimmed().size());
+    if (!box->suffix().isEmpty() && text.endsWith(box->suffix().trimmed()))
+        text.chop(box->suffix().trimmed().size());
+    return text.trimmed();
+}
+} // namespace
+
+NumericControl::NumericControl(QWidget* parent) : QDoubleSpinBox(parent)
+{
+    // An entry commits when finished (Enter, focus-out, an arrow step), never
+    // at every keystroke.
+    setKeyboardTracking(false);
+    connect(this, &QDoubleSpinBox::valueChanged, this, [this] {
+        if (!signalsBlocked())
+            operatorEdited();
+    });
+    connect(this, &QAbstractSpinBox::editingFinished, this, [this] {
+        // The same number as the one hidden behind "no value": no change
+        // signal, but an entry all the same.
+        if (enteredIntoNoValue_)
+            operatorEdited();
+        // Qt has already put the previous value back; show why.
+        if (refusedChanged_) {
+            refusedChanged_ = false;
+            updateLook();
+        }
+    });
+}
+
+void NumericControl::finishLoading()
+{
+    programValue_ = value();
+    updateLook();
+}
+
+double NumericControl::currentValue() const
+{
+    return hasValue_ ? value() : std::nan("");
+}
+
+void NumericControl::showProgramValue(double value)
+{
+    pending_ = false;
+    refused_.clear();
+    const QSignalBlocker quiet(this);
+    programValue_ = value;
+    if (std::isnan(value)) {
+        hasValue_ = false;
+        lineEdit()->setText(prefix() + kNoValue + suffix());
+    } else {
+        hasValue_ = true;
+        setValue(value);
+        // setValue leaves the text alone when the number did not change.
+        lineEdit()->setText(prefix() + textFromValue(this->value()) + suffix());
+    }
+    updateLook();
+}
+
+void NumericControl::setProgramColour(int rgb)
+{
+    programColour_ = rgb;
+    pending_ = false;
+    updateLook();
+}
+
+void NumericControl::setProgramTip(const QString& tip)
+{
+    programTip_ = tip;
+    pending_ = false;
+    updateLook();
+}
+
+QString NumericControl::textFromValue(double value) const
+{
+    return hasValue_ ? QDoubleSpinBox::textFromValue(value) : kNoValue;
+}
+
+double NumericControl::valueFromText(const QString& text) const
+{
+    if (!hasValue_ && bareNumber(this, text) != kNoValue) {
+        hasValue_ = true;
+        enteredIntoNoValue_ = true;
+    }
+    return QDoubleSpinBox::valueFromText(text);
+}
+
+QValidator::State NumericControl::validate(QString& input, int& pos) const
+{
+    const QString number = bareNumber(this, input);
+    if (!hasValue_ && number == kNoValue)
+        return QValidator::Acceptable;
+    const QValidator::State state = QDoubleSpinBox::validate(input, pos);
+    if (state != QValidator::Invalid)
+        return state;
+    // A number outside the range stays in the field as typed, so the
+    // operator sees it refused rather than cut to another number.
+    bool ok = false;
+    locale().toDouble(number, &ok);
+    if (ok || number.isEmpty() || number == QLatin1String("-") || number == QLatin1String("+"))
+        return QValidator::Intermediate;
+    return QValidator::Invalid;
+}
+
+void NumericControl::fixup(QString& input) const
+{
+    const QString number = bareNumber(this, input);
+    if (number.isEmpty() || (!hasValue_ && number == kNoValue))
+        return;
+    bool ok = false;
+    locale().toDouble(number, &ok);
+    if (ok) {
+        refused_ = number;
+        refusedChanged_ = true;
+    }
+}
+
+void NumericControl::stepBy(int steps)
+{
+    if (!hasValue_) {
+        hasValue_ = true;
+        // From "no value" an arrow starts at the value nearest zero.
+        setValue(std::clamp(0.0, minimum(), maximum()));
+        operatorEdited();
+        return;
+    }
+    QDoubleSpinBox::stepBy(steps);
+}
+
+void NumericControl::focusInEvent(QFocusEvent* event)
+{
+    QDoubleSpinBox::focusInEvent(event);
+    // "---" is selected, so typing replaces it.
+    if (!hasValue_)
+        QTimer::singleShot(0, lineEdit(), &QLineEdit::selectAll);
+}
+
+void NumericControl::operatorEdited()
+{
+    hasValue_ = true;
+    enteredIntoNoValue_ = false;
+    refused_.clear();
+    refusedChanged_ = false;
+    // Enter on an unchanged number changes nothing the instrument holds.
+    const bool differs = std::isnan(programValue_) || textFromValue(value()) != textFromValue(programValue_);
+    if (property("pendingUntilWritten").toBool())
+        pending_ = differs;
+    updateLook();
+    emit entryCommitted();
+}
+
+QString NumericControl::rangeText() const
+{
+    const QString unit = suffix().trimmed();
+    const QString sep = unit.isEmpty() ? QString() : QStringLiteral(" ") + unit;
+    return QStringLiteral("%1%3 to %2%3")
+        .arg(locale().toString(minimum(), 'g', 10), locale().toString(maximum(), 'g', 10), sep);
+}
+
+void NumericControl::updateLook()
+{
+    if (baseTip_.isNull())
+        baseTip_ = toolTip().isNull() ? QStringLiteral("") : toolTip();
+    QStringList tips;
+    QString style;
+    if (!refused_.isEmpty()) {
+        tips << QStringLiteral("%1 was refused: the range is %2; the previous value stays.")
+                    .arg(refused_, rangeText());
+        style = QStringLiteral("border: 2px solid %1;").arg(kRefusedBorder);
+    }
+    if (pending_) {
+        tips << QStringLiteral("Edited, not yet written to the instrument.");
+        style += QStringLiteral("background-color: %1;").arg(kPendingColour);
+    } else if (programColour_ >= 0) {
+        style += QStringLiteral("background-color: #%1;").arg(programColour_, 6, 16, QLatin1Char('0'));
+    }
+    // What the program says replaces the panel file's tooltip, as on any
+    // other control; the control's own notes come first.
+    if (!programTip_.isEmpty() && !pending_)
+        tips << programTip_;
+    else if (!hasValue_)
+        tips << QStringLiteral("No value: none was reported and none was entered.");
+    if (programTip_.isEmpty() && !baseTip_.isEmpty())
+        tips << baseTip_;
+    setStyleSheet(style.isEmpty() ? QString() : QStringLiteral("QDoubleSpinBox { %1 }").arg(style));
+    setToolTip(tips.join(QLatin1Char('\n')));
+}

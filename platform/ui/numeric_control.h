@@ -1,0 +1,67 @@
+// A numeric control the operator types into (a setpoint, an interval). Unlike
+// a plain spin box it never turns what was typed into another number, and it
+// can say "no value":
+//   - an entry outside the range is refused visibly: the field is marked, its
+//     tooltip names the range, and the previous value stays;
+//   - "no value" (the program wrote NaN: the instrument gave none) shows as
+//     "---" and reads back as NaN until the operator enters a number;
+//   - with the panel file's pendingUntilWritten, an operator's entry is shown
+//     as pending until the program next states the control's value or marks
+//     it (SetCtrlVal, a colour or a tooltip).
+#pragma once
+
+#include <QDoubleSpinBox>
+
+class NumericControl : public QDoubleSpinBox {
+    Q_OBJECT
+public:
+    explicit NumericControl(QWidget* parent = nullptr);
+    // Once the panel file's properties are in: takes the stored value as the
+    // program's and shows the range in the tooltip.
+    void finishLoading();
+
+    // NaN when the control holds no value.
+    double currentValue() const;
+    // NaN sets "no value". Ends any pending or refused state.
+    void showProgramValue(double value);
+
+    // What the program says about the value: a background colour (0xRRGGBB,
+    // or -1 for none) and a tooltip. Either ends a pending state.
+    void setProgramColour(int rgb);
+    void setProgramTip(const QString& tip);
+
+    bool hasValue() const { return hasValue_; }
+    bool pending() const { return pending_; }
+    // The last refused entry, as typed; empty when the last entry was taken.
+    QString refusedEntry() const { return refused_; }
+
+    QValidator::State validate(QString& input, int& pos) const override;
+    void fixup(QString& input) const override;
+    void stepBy(int steps) override;
+
+signals:
+    // The operator finished an entry that the control took.
+    void entryCommitted();
+
+protected:
+    QString textFromValue(double value) const override;
+    double valueFromText(const QString& text) const override;
+    void focusInEvent(QFocusEvent* event) override;
+
+private:
+    QString rangeText() const;
+    void operatorEdited();
+    void updateLook();
+
+    // Mutable: an entry made while there is no value is taken inside Qt's
+    // const interpretation of the text.
+    mutable bool hasValue_ = true;
+    mutable bool enteredIntoNoValue_ = false;
+    bool pending_ = false;
+    double programValue_ = 0.0; // what the program last showed; NaN for none
+    mutable QString refused_;
+    mutable bool refusedChanged_ = false;
+    int programColour_ = -1;
+    QString programTip_;
+    QString baseTip_;
+};

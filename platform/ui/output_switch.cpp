@@ -1,0 +1,99 @@
+#include "output_switch.h"
+
+#include <QSignalBlocker>
+
+OutputSwitch::OutputSwitch(QWidget* parent) : QPushButton(parent)
+{
+    setCheckable(true);
+    QFont big = font();
+    big.setBold(true);
+    big.setPointSizeF(big.pointSizeF() * 1.4);
+    setFont(big);
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    // The operator's click shows the new state at once; a program that
+    // cannot confirm it marks it afterwards.
+    connect(this, &QAbstractButton::toggled, this, [this] {
+        unknown_.reset();
+        updateLook();
+    });
+    updateLook();
+}
+
+void OutputSwitch::setValues(int onValue, int offValue)
+{
+    on_ = onValue;
+    off_ = offValue;
+}
+
+void OutputSwitch::showValue(int value)
+{
+    const QSignalBlocker quiet(this);
+    if (value == on_ || value == off_) {
+        unknown_.reset();
+        setChecked(value == on_);
+    } else {
+        unknown_ = value;
+        setChecked(false);
+    }
+    updateLook();
+}
+
+int OutputSwitch::value() const
+{
+    if (unknown_)
+        return *unknown_;
+    return isChecked() ? on_ : off_;
+}
+
+void OutputSwitch::setProgramColour(int rgb)
+{
+    programColour_ = rgb;
+    updateLook();
+}
+
+void OutputSwitch::setProgramTip(const QString& tip)
+{
+    programTip_ = tip;
+    updateLook();
+}
+
+QSize OutputSwitch::sizeHint() const
+{
+    const QFontMetrics metrics(font());
+    // Wide enough for the longest label, so the switch never changes size.
+    return {metrics.horizontalAdvance(QStringLiteral("? -2147483648")) / 2 + metrics.horizontalAdvance(QStringLiteral("OFF")) + 24,
+            metrics.height() * 2 + 8};
+}
+
+void OutputSwitch::updateLook()
+{
+    if (baseTip_.isNull())
+        baseTip_ = toolTip().isNull() ? QStringLiteral("") : toolTip();
+    QString text, background, colour = QStringLiteral("white");
+    if (unknown_) {
+        text = QStringLiteral("? %1").arg(*unknown_);
+        background = QStringLiteral("#e0a000");
+        colour = QStringLiteral("black");
+    } else if (isChecked()) {
+        text = QStringLiteral("ON");
+        background = QStringLiteral("#1f9d3a");
+    } else {
+        text = QStringLiteral("OFF");
+        background = QStringLiteral("#6b6b6b");
+    }
+    setText(text);
+    QString border = QStringLiteral("2px solid #303030");
+    if (programColour_ >= 0)
+        border = QStringLiteral("4px solid #%1").arg(programColour_, 6, 16, QLatin1Char('0'));
+    setStyleSheet(QStringLiteral("QPushButton { background-color: %1; color: %2; border: %3; border-radius: 6px; "
+                                 "padding: 4px 12px; }")
+                      .arg(background, colour, border));
+    QStringList tips;
+    if (unknown_)
+        tips << QStringLiteral("State %1 reported: neither on (%2) nor off (%3).").arg(*unknown_).arg(on_).arg(off_);
+    if (!programTip_.isEmpty())
+        tips << programTip_;
+    if (!baseTip_.isEmpty())
+        tips << baseTip_;
+    setToolTip(tips.join(QLatin1Char('\n')));
+}

@@ -1,0 +1,40 @@
+// A switch for live outputs: large, green and labelled ON when on, grey and
+// labelled OFF when off, so its state reads at a glance from across a bench.
+// It shows a state that is neither of its two values as exactly that
+// ("? 5"), never as off, and it can be marked by the program (a colour and a
+// tooltip) when the instrument did not confirm what it shows.
+#pragma once
+
+#include <QPushButton>
+
+#include <optional>
+
+class OutputSwitch : public QPushButton {
+    Q_OBJECT
+public:
+    explicit OutputSwitch(QWidget* parent = nullptr);
+
+    // The panel file's two values; 1 and 0 unless it says otherwise.
+    void setValues(int onValue, int offValue);
+    int onValue() const { return on_; }
+    int offValue() const { return off_; }
+
+    // The value shown: on, off, or any other state as unknown.
+    void showValue(int value);
+    int value() const;
+    // Set when showing a value that is neither on nor off.
+    std::optional<int> unknownState() const { return unknown_; }
+
+    void setProgramColour(int rgb);
+    void setProgramTip(const QString& tip);
+
+    QSize sizeHint() const override;
+
+private:
+    void updateLook();
+
+    int on_ = 1, off_ = 0;
+    std::optional<int> unknown_;
+    int programColour_ = -1;
+    QString programTip_, baseTip_;
+};
