@@ -9,8 +9,8 @@
 PRESET ?= $(if $(CI),ci,default)
 
 DEBIAN_PACKAGES := cmake ninja-build g++ make clang-14 libclang-rt-14-dev \
-	qt6-base-dev qt6-tools-dev libqt6opengl6-dev libxkbcommon-dev qt6-qpa-plugins \
-	libqcustomplot-dev libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core
+	qt6-base-dev qt6-tools-dev libqt6opengl6-dev libxkbcommon-dev libxcb1-dev qt6-qpa-plugins \
+	libqcustomplot-dev libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core dpkg-dev
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
@@ -36,7 +36,8 @@ sanitize: deps
 	cmake --build --preset asan
 	ctest --preset asan
 
-# New inputs the fuzzer finds go to build-fuzz/corpus; the seeds stay as they are.
+# The shipped panel file is the seed; new inputs the fuzzer finds go to
+# build-fuzz/corpus.
 fuzz: deps
 	cmake --preset fuzz
 	cmake --build --preset fuzz
@@ -44,7 +45,7 @@ fuzz: deps
 	# Qt keeps fonts and caches for the life of the process: not leaks to hunt here.
 	ASAN_OPTIONS=detect_leaks=0 build-fuzz/panel_fuzzer -max_total_time=$(FUZZ_SECONDS) \
 		-close_fd_mask=2 -timeout=10 -rss_limit_mb=4096 -print_final_stats=1 \
-		-artifact_prefix=build-fuzz/ build-fuzz/corpus tests/fuzz/seeds tests/panel_corpus
+		-artifact_prefix=build-fuzz/ -seed_inputs=railmon-ctrl.uir build-fuzz/corpus
 
 bench: build
 	build/bench/railmon_bench

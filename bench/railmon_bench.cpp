@@ -64,6 +64,23 @@ void BM_TickWithLogging(benchmark::State& state)
 }
 BENCHMARK(BM_TickWithLogging)->Arg(0)->Arg(1)->ArgName("logging")->Unit(benchmark::kMicrosecond);
 
+// What one fdatasync of the log costs after a tick's records: the reason it
+// runs beside the event loop, at most once a second, rather than in the tick.
+void BM_LogSync(benchmark::State& state)
+{
+    const auto path = std::filesystem::temp_directory_path() / "railmon-bench-sync.log";
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const char tick[] = "1796791234\t1\t12.001\t0.1201\t0\n1796791234\t2\t-12.002\t0.1202\t0\n"
+                        "1796791234\t3\t5.001\t0.5001\t0\n1796791234\t4\t-5.002\t0.5002\t0\n";
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(write(fd, tick, sizeof tick - 1));
+        fdatasync(fd);
+    }
+    close(fd);
+    std::filesystem::remove(path);
+}
+BENCHMARK(BM_LogSync)->Unit(benchmark::kMicrosecond);
+
 // One plot on a chart whose 600-point history is full.
 void BM_PlotFullChart(benchmark::State& state)
 {

@@ -653,6 +653,8 @@ void LogFinishTick()
 
 void LogClose(void)
 {
+    gLogFailing = false;
+    gTicksLost = 0;
     if (!gFp)
         return;
     stopLogSync();

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <set>
 #include <string>
@@ -43,7 +44,7 @@ protected:
     {
         close();
         unsetenv("LD_LIBRARY_PATH");
-        std::system(("rm -rf '" + logDir_ + "'").c_str());
+        std::filesystem::remove_all(logDir_);
     }
 
     // TMI_Close runs once in a program and leaves the unloaded library's

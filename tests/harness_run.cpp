@@ -18,7 +18,8 @@ std::vector<std::string> HarnessRun::programLines() const
     for (const std::string& line : stdoutLines) {
         const bool harness = line.rfind("POPUP ", 0) == 0 || line.rfind("STATE ", 0) == 0 ||
                              line.rfind("CTRL ", 0) == 0 || line.rfind("TRACES ", 0) == 0 ||
-                             line.rfind("TIP ", 0) == 0 || line == "TICK";
+                             line.rfind("TIP ", 0) == 0 || line.rfind("TEXT ", 0) == 0 ||
+                             line.rfind("CHART ", 0) == 0 || line == "TICK";
         if (!harness)
             result.push_back(line);
     }
@@ -43,6 +44,12 @@ HarnessRun runHarness(const HarnessOptions& options)
         env[name] = value;
     std::vector<std::string> argv = {RAILMON_HARNESS};
     argv.insert(argv.end(), options.extraArgs.begin(), options.extraArgs.end());
+    if (options.stdoutToClosedPipe) {
+        // head exits at once without reading; the harness's status is kept.
+        std::vector<std::string> wrapped = {"/bin/bash", "-c", "\"$@\" | head -c 0; exit ${PIPESTATUS[0]}", "bash"};
+        wrapped.insert(wrapped.end(), argv.begin(), argv.end());
+        argv = wrapped;
+    }
 
     HarnessRun run;
     run.process = runProcess(argv, env, options.timeoutMs, options.workDir.empty() ? dir : options.workDir,

@@ -26,6 +26,9 @@ struct HarnessOptions {
     std::vector<std::string> extraArgs = {"-platform", "offscreen"};
     int timeoutMs = 30000;
     int stopSignal = 9; // sent at timeoutMs; SIGKILL
+    // Standard output into a pipe whose reader is gone (as `railmon | head`
+    // once head has finished); the run's stdout is then lost.
+    bool stdoutToClosedPipe = false;
 };
 
 HarnessRun runHarness(const HarnessOptions& options);

@@ -2,6 +2,7 @@
 #include "panel_fixture.h"
 
 #include "indicators.h"
+#include "strip_chart.h"
 #include "timer_control.h"
 
 #include <QTimer>
@@ -72,14 +73,16 @@ TEST_F(Monitoring, ReadSweepsOnlyEnabledChannelsInOrderAndShowsEachBeforeTheNext
 
 TEST_F(Monitoring, NegativeAndUnknownCodesReachIndicatorAndLogAsTheSameNumber)
 {
-    setenv("TMI_FAKE_CVCC", "-3,77,0,1", 1);
-    gMask = 3;
+    // -128 too: a code that came with a voltage and a current is a code.
+    setenv("TMI_FAKE_CVCC", "-3,77,-128,1", 1);
+    gMask = 7;
     gLogToFile = 1;
     TimerCB(pnl, PANEL_TIMER, EVENT_TIMER_TICK, nullptr, 0, 0);
     EXPECT_EQ(qobject_cast<RingIndicator*>(control(cvcc[0]))->text(), "-3");
     EXPECT_EQ(qobject_cast<RingIndicator*>(control(cvcc[1]))->text(), "77");
+    EXPECT_EQ(qobject_cast<RingIndicator*>(control(cvcc[2]))->text(), "-128");
     const auto tails = recordTails(readFile("railmon.log"), 0, time(nullptr));
-    EXPECT_THAT(tails, testing::ElementsAre(recordTail(1, -3), recordTail(2, 77)));
+    EXPECT_THAT(tails, testing::ElementsAre(recordTail(1, -3), recordTail(2, 77), recordTail(3, -128)));
 }
 
 TEST_F(Monitoring, FailedQueryShowsAndLogsNoReadingInsteadOfAMadeUpValue)
@@ -90,8 +93,47 @@ TEST_F(Monitoring, FailedQueryShowsAndLogsNoReadingInsteadOfAMadeUpValue)
     TimerCB(pnl, PANEL_TIMER, EVENT_TIMER_TICK, nullptr, 0, 0);
     EXPECT_EQ(qobject_cast<QLabel*>(control(vmon[0]))->text(), "---");
     EXPECT_EQ(qobject_cast<QLabel*>(control(cvcc[0]))->text(), "---");
+    EXPECT_FALSE(qobject_cast<RingIndicator*>(control(cvcc[0]))->hasValue()) << "no mode, not a code";
     const auto tails = recordTails(readFile("railmon.log"), 0, time(nullptr));
     EXPECT_THAT(tails, testing::ElementsAre("\t1\tnan\tnan\t-128\n"));
+}
+
+TEST_F(Monitoring, HugeReadingsStayLegibleMoveNoLayoutAndAreLoggedAsReported)
+{
+    QWidget* window = uiPanelWidget(pnl);
+    window->show();
+    QCoreApplication::processEvents();
+    const auto geometries = [&] {
+        std::vector<QRect> all;
+        for (QWidget* child : window->findChildren<QWidget*>())
+            all.push_back(child->geometry());
+        return all;
+    };
+    const std::vector<QRect> before = geometries();
+    gMask = 15;
+    gLogToFile = 1;
+    for (const char* volts : {"1e308", "-1e12", "123456789.125", "12.5"}) {
+        SCOPED_TRACE(volts);
+        setenv("TMI_FAKE_MONI_VOLTS", volts, 1);
+        TimerCB(pnl, PANEL_TIMER, EVENT_TIMER_TICK, nullptr, 0, 0);
+        QCoreApplication::processEvents();
+        auto* readout = qobject_cast<QLabel*>(control(vmon[0]));
+        EXPECT_LE(readout->fontMetrics().horizontalAdvance(readout->text()), readout->contentsRect().width())
+            << readout->text().toStdString() << " is cut off";
+        EXPECT_NEAR(readout->text().toDouble() / std::strtod(volts, nullptr), 1.0, 0.01)
+            << readout->text().toStdString();
+        EXPECT_EQ(geometries(), before) << "the panel reflowed";
+        auto* chart = qobject_cast<StripChart*>(control(PANEL_VCHART));
+        EXPECT_TRUE(QCPRange::validRange(chart->yAxis->range())) << "the voltage axis is stuck";
+    }
+    // The chart draws 1e308 as a gap and scales to the rest of its history.
+    auto* chart = qobject_cast<StripChart*>(control(PANEL_VCHART));
+    EXPECT_TRUE(std::isnan(chart->graph(0)->data()->constBegin()->value));
+    EXPECT_LT(chart->yAxis->range().upper, 1e12);
+    EXPECT_GT(chart->yAxis->range().lower, -2e12);
+    const std::string log = readFile("railmon.log");
+    EXPECT_THAT(log, testing::HasSubstr("\t1\t1e+308\t"));
+    EXPECT_THAT(log, testing::HasSubstr("\t1\t-1e+12\t"));
 }
 
 TEST_F(Monitoring, TickShowsLogsAndThenPlotsBothChartsOnce)

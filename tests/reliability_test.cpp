@@ -3,6 +3,7 @@
 // summary line with its figures.
 #include "harness_run.h"
 #include "log_check.h"
+#include "panel_edits.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -158,11 +159,13 @@ TEST_F(Reliability, StopSignalDuringAStartupPopupStillShutsDownInFull)
 
 TEST_F(Reliability, MalformedPanelFilesEndTheProgramWithMinusOneAndNeverCrash)
 {
+    const std::string shipped = readFile(RAILMON_PANEL_FILE);
     int refused = 0, total = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(RAILMON_SOURCE_DIR "/tests/panel_corpus")) {
-        SCOPED_TRACE(entry.path().filename().string());
-        std::filesystem::copy_file(entry.path(), dir_ + "/railmon-ctrl.uir",
-                                   std::filesystem::copy_options::overwrite_existing);
+    for (const PanelEdit& malformed : malformedPanelEdits()) {
+        SCOPED_TRACE(malformed.name);
+        const std::string text = malformed.edit(shipped);
+        ASSERT_NE(text, shipped) << "the edit found nothing to change";
+        writeFile(dir_ + "/railmon-ctrl.uir", text);
         HarnessOptions options;
         options.panelDir = dir_;
         options.workDir = dir_;
@@ -171,9 +174,11 @@ TEST_F(Reliability, MalformedPanelFilesEndTheProgramWithMinusOneAndNeverCrash)
         EXPECT_EQ(run.process.exitCode, 255);
         EXPECT_THAT(run.calls, testing::IsEmpty()) << "the library was loaded";
         EXPECT_THAT(run.process.err, testing::HasSubstr("railmon-ctrl.uir: "));
+        EXPECT_THAT(run.process.err, testing::HasSubstr(malformed.cause));
+        EXPECT_EQ(std::count(run.process.err.begin(), run.process.err.end(), '\n'), 1) << run.process.err;
         ++total;
         refused += run.process.exitCode == 255 && run.process.signal == 0;
     }
-    EXPECT_GE(total, 20);
+    EXPECT_GE(total, 28);
     std::printf("malformed panel files: %d of %d refused without a crash\n", refused, total);
 }

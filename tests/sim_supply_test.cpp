@@ -14,6 +14,10 @@
 #include <filesystem>
 #include <functional>
 
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 using namespace sim;
 
 namespace {
@@ -402,4 +406,38 @@ TEST_F(SimLibrary, DeviceGoneAfterNCallsFailsEveryLaterCallAndLeavesOutputs)
     EXPECT_EQ(a, 6);
     EXPECT_EQ(code, 9);
     unsetenv("TMI_SIM_FAIL_AFTER");
+}
+
+TEST_F(SimLibrary, StateFileIsOnlyARegularFileAndTwoRunsSharingItLoseNoChange)
+{
+    // Names that are not a state file are refused at once, never read.
+    const std::string fifo = dir_ + "/fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& path : {fifo, std::string("/dev/zero")}) {
+        SCOPED_TRACE(path);
+        const LoadedMemory loaded = loadMemory(path);
+        EXPECT_FALSE(loaded.memory);
+        EXPECT_EQ(loaded.problem, "not a regular file");
+    }
+
+    // Two runs on one state file, each writing its own channel in every
+    // preset: each write reads the other's first, so none is lost.
+    load();
+    const pid_t other = fork();
+    const unsigned char channel = other == 0 ? 1 : 2;
+    const int h = TMI_HandleOpen(dev, usb);
+    for (int round = 0; round < 25; ++round)
+        for (unsigned char preset = 1; preset <= 4; ++preset)
+            TMI_Voltage(h, channel, preset, (channel == 1 ? 1 : -1) * (0.5 + round * 0.25));
+    TMI_HandleClose(h);
+    if (other == 0)
+        _exit(0);
+    int status = 0;
+    waitpid(other, &status, 0);
+    const LoadedMemory both = loadMemory(dir_ + "/state");
+    ASSERT_TRUE(both.memory) << both.problem;
+    for (int preset = 0; preset < 4; ++preset) {
+        EXPECT_EQ(both.memory->presets[preset][0].volts, 6.5) << "preset " << preset + 1;
+        EXPECT_EQ(both.memory->presets[preset][1].volts, -6.5) << "preset " << preset + 1;
+    }
 }

@@ -5,10 +5,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,7 +18,7 @@ namespace {
 
 constexpr char kHeader[] = "railmon-sim-state 1";
 // A real state file is about 1 KiB; anything far larger is not one.
-constexpr std::streamoff kMaxFileSize = 64 * 1024;
+constexpr off_t kMaxFileSize = 64 * 1024;
 
 std::string directoryOf(const std::string& path)
 {
@@ -61,20 +61,35 @@ std::string stateFilePath()
 LoadedMemory loadMemory(const std::string& path)
 {
     LoadedMemory result;
-    std::ifstream in(path);
-    if (!in) {
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
         // A file that is absent is a supply that was never set; one that is
         // there but cannot be read deserves a word.
         if (errno != ENOENT)
             result.problem = std::string("cannot read: ") + std::strerror(errno);
         return result;
     }
-    in.seekg(0, std::ios::end);
-    if (in.tellg() > kMaxFileSize) {
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        result.problem = "not a regular file";
+        return result;
+    }
+    if (st.st_size > kMaxFileSize) {
+        close(fd);
         result.problem = "too large to be a state file";
         return result;
     }
-    in.seekg(0);
+    std::string text(static_cast<size_t>(st.st_size), '\0');
+    const ssize_t got = read(fd, text.data(), text.size());
+    const int readError = errno;
+    close(fd);
+    if (got < 0) {
+        result.problem = std::string("cannot read: ") + std::strerror(readError);
+        return result;
+    }
+    text.resize(static_cast<size_t>(got));
+    std::istringstream in(text);
 
     auto corrupt = [&](const std::string& why) {
         result.problem = "not a valid state file (" + why + ")";
@@ -142,8 +157,8 @@ bool saveMemory(const std::string& path, const Memory& memory, std::string* prob
         }
     }
 
-    const std::string temp = path + ".tmp." + std::to_string(getpid());
-    const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    std::string temp = path + ".XXXXXX";
+    const int fd = mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0)
         return fail("cannot write");
     const bool written = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
@@ -158,6 +173,23 @@ bool saveMemory(const std::string& path, const Memory& memory, std::string* prob
         return ok;
     }
     return true;
+}
+
+StateFileLock::StateFileLock(const std::string& path)
+{
+    if (!makeDirectories(directoryOf(path)))
+        return;
+    fd_ = open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd_ >= 0 && flock(fd_, LOCK_EX) != 0) {
+        close(fd_);
+        fd_ = -1;
+    }
+}
+
+StateFileLock::~StateFileLock()
+{
+    if (fd_ >= 0)
+        close(fd_); // releases the lock
 }
 
 } // namespace sim

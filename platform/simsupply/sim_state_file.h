@@ -22,10 +22,28 @@ struct LoadedMemory {
     std::optional<Memory> memory; // nullopt: no file, or one not to be used
     std::string problem;          // why a file that exists was not used
 };
+// Reads only a regular file of a state file's size: a FIFO, a device or
+// anything huge named there is refused without blocking or reading it.
 LoadedMemory loadMemory(const std::string& path);
 
-// Written to a temporary file and renamed over the old one, so a crash at
-// any moment leaves either the old memory or the new one, never a mix.
+// Written to a temporary file of its own (created exclusively, so nothing
+// planted under its name is written through) and renamed over the old one,
+// so a crash at any moment leaves either the old memory or the new one.
 bool saveMemory(const std::string& path, const Memory& memory, std::string* problem);
+
+// Holds an exclusive lock on the state file's companion "<path>.lock" for
+// its lifetime, so that two processes sharing one state file read, change
+// and write it one at a time and lose none of each other's changes.
+class StateFileLock {
+public:
+    explicit StateFileLock(const std::string& path);
+    ~StateFileLock();
+    StateFileLock(const StateFileLock&) = delete;
+    StateFileLock& operator=(const StateFileLock&) = delete;
+    bool held() const { return fd_ >= 0; }
+
+private:
+    int fd_ = -1;
+};
 
 } // namespace sim

@@ -57,6 +57,8 @@ public:
     explicit Supply(Memory memory = factoryMemory());
 
     const Memory& memory() const { return memory_; }
+    // The memory as another process left it in the state file.
+    void setMemory(const Memory& memory) { memory_ = memory; }
     bool validChannel(int channel) const { return channel >= 1 && channel <= kChannels; }
     bool validPreset(int preset) const { return preset >= kFirstPreset && preset < kFirstPreset + kPresets; }
 

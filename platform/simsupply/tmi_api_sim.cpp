@@ -117,6 +117,23 @@ void persist(Connection& c)
     }
 }
 
+// Changes the supply's memory as the state file holds it now, under the
+// file's lock, and writes it back: two runs sharing one state file then lose
+// none of each other's changes. False when the change is refused.
+template <typename Change>
+bool changeMemory(Connection& c, Change change)
+{
+    if (c.statePath.empty())
+        return change(c.supply);
+    const sim::StateFileLock lock(c.statePath);
+    if (const sim::LoadedMemory now = sim::loadMemory(c.statePath); now.memory)
+        c.supply.setMemory(*now.memory);
+    if (!change(c.supply))
+        return false;
+    persist(c);
+    return true;
+}
+
 // Every call but TMI_HandleOpen: the open connection behind the handle, after
 // the latency a real round trip takes, with the lock held for the call.
 class Call {
@@ -265,9 +282,8 @@ int writeSetpoint(int h, int ch, int preset, double value, bool (sim::Supply::*s
     Call call(h);
     if (!call)
         return TMI_SIM_ENODEV;
-    if (!(call->supply.*set)(ch, preset, value))
+    if (!changeMemory(*call, [&](sim::Supply& supply) { return (supply.*set)(ch, preset, value); }))
         return TMI_SIM_EINVAL;
-    persist(*call);
     return TMI_SIM_OK;
 }
 
@@ -308,9 +324,8 @@ TMI_EXPORT int TMI_Preset(int h, unsigned char preset)
     Call call(h);
     if (!call)
         return TMI_SIM_ENODEV;
-    if (!call->supply.selectPreset(preset))
+    if (!changeMemory(*call, [&](sim::Supply& supply) { return supply.selectPreset(preset); }))
         return TMI_SIM_EINVAL;
-    persist(*call);
     return TMI_SIM_OK;
 }
 

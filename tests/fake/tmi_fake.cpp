@@ -16,8 +16,15 @@
 //   TMI_Voltage/Current  store the value, clamped to TMI_FAKE_CLAMP when set
 //   TMI_MoniDataQ    fakeMoniVolts(ch), fakeMoniAmps(ch) and the ch-th entry of
 //                    TMI_FAKE_CVCC ("c1,c2,c3,c4", default 0,1,0,1); with
-//                    TMI_FAKE_MONI_FAIL=1 it fails and writes nothing
+//                    TMI_FAKE_MONI_FAIL=1 it fails and writes nothing;
+//                    TMI_FAKE_MONI_VOLTS=X reports X volts on every channel
 // All other calls succeed and write zeros into their outputs.
+// Misbehaviour, for the faults railmon must survive:
+//   TMI_FAKE_SILENT      "TMI_VoltageQ,TMI_PresetQ,...": these queries fail
+//                        and write nothing
+//   TMI_FAKE_LATENCY_MS  every call takes this long, as a slow USB link would
+//   TMI_FAKE_MODEL_LENGTH  N: the model name is N chars long, past the 255 the
+//                        library promises
 #include "fake_answers.h"
 #include "tmi_entry_points.h"
 
@@ -28,6 +35,8 @@
 #include <sstream>
 #include <string>
 #include <type_traits>
+
+#include <unistd.h>
 
 #define FAKE_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -51,9 +60,30 @@ int envInt(const char* name, int fallback)
     return v && *v ? std::atoi(v) : fallback;
 }
 
+void slowDown()
+{
+    if (const int ms = envInt("TMI_FAKE_LATENCY_MS", 0); ms > 0)
+        usleep(static_cast<useconds_t>(ms) * 1000);
+}
+
+// True when TMI_FAKE_SILENT names this query: it then fails, writing nothing.
+bool silent(const char* name)
+{
+    const char* list = std::getenv("TMI_FAKE_SILENT");
+    if (!list)
+        return false;
+    std::stringstream items(list);
+    for (std::string item; std::getline(items, item, ',');)
+        if (item == name)
+            return true;
+    return false;
+}
+
 template <typename... Args>
 void record(const char* name, Args... args)
 {
+    if (name[0] != '#')
+        slowDown();
     std::ostringstream line;
     line << name;
     ((line << ' ' << args), ...);
@@ -114,6 +144,11 @@ FAKE_EXPORT int TMI_HandleOpen(char* dev, char* usb)
 FAKE_EXPORT int TMI_ModelNameQ(int h, char* name)
 {
     record("TMI_ModelNameQ", h);
+    if (const int length = envInt("TMI_FAKE_MODEL_LENGTH", 0); length > 0) {
+        std::memset(name, 'M', static_cast<size_t>(length));
+        name[length] = '\0';
+        return 0;
+    }
     std::strcpy(name, "FAKE PW-A");
     return 0;
 }
@@ -121,6 +156,8 @@ FAKE_EXPORT int TMI_ModelNameQ(int h, char* name)
 FAKE_EXPORT int TMI_MainOutputQ(int h, unsigned char* state)
 {
     record("TMI_MainOutputQ", h);
+    if (silent("TMI_MainOutputQ"))
+        return -1;
     *state = static_cast<unsigned char>(envInt("TMI_FAKE_MAINOUT", 1));
     return 0;
 }
@@ -128,6 +165,8 @@ FAKE_EXPORT int TMI_MainOutputQ(int h, unsigned char* state)
 FAKE_EXPORT int TMI_PresetQ(int h, unsigned char* preset)
 {
     record("TMI_PresetQ", h);
+    if (silent("TMI_PresetQ"))
+        return -1;
     *preset = static_cast<unsigned char>(envInt("TMI_FAKE_PRESET", 2));
     return 0;
 }
@@ -149,6 +188,8 @@ FAKE_EXPORT int TMI_Current(int h, unsigned char ch, unsigned char p, double a)
 FAKE_EXPORT int TMI_VoltageQ(int h, unsigned char ch, unsigned char p, double* v)
 {
     record("TMI_VoltageQ", h, num(ch), num(p));
+    if (silent("TMI_VoltageQ"))
+        return -1;
     const auto it = stored(true).find({ch, p});
     *v = it != stored(true).end() ? it->second : fakeVoltage(ch, p);
     return 0;
@@ -157,6 +198,8 @@ FAKE_EXPORT int TMI_VoltageQ(int h, unsigned char ch, unsigned char p, double* v
 FAKE_EXPORT int TMI_CurrentQ(int h, unsigned char ch, unsigned char p, double* a)
 {
     record("TMI_CurrentQ", h, num(ch), num(p));
+    if (silent("TMI_CurrentQ"))
+        return -1;
     const auto it = stored(false).find({ch, p});
     *a = it != stored(false).end() ? it->second : fakeCurrent(ch, p);
     return 0;
@@ -167,7 +210,8 @@ FAKE_EXPORT int TMI_MoniDataQ(int h, char ch, double* v, double* a, char* code)
     record("TMI_MoniDataQ", h, num(ch));
     if (envInt("TMI_FAKE_MONI_FAIL", 0))
         return -1;
-    *v = fakeMoniVolts(ch);
+    const char* volts = std::getenv("TMI_FAKE_MONI_VOLTS");
+    *v = volts && *volts ? std::strtod(volts, nullptr) : fakeMoniVolts(ch);
     *a = fakeMoniAmps(ch);
     *code = cvccCode(ch);
     return 0;

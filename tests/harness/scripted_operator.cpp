@@ -12,6 +12,9 @@
 //   interval:S        set the timer's interval to S seconds directly, past the
 //                     interval control's range (for fast and soak runs)
 //   grab:PATH         save a screenshot of the panel
+//   text:NAME         print "TEXT NAME shown text" of a control, as the operator sees it
+//   chart:ID          print "CHART ID points span" of a strip chart: the points of
+//                     its first trace and the seconds between the first and last
 //   state             print "STATE gMask=... gLogToFile=..."
 //   ctrl:ID           print "CTRL ID value" (the value as GetCtrlVal reads it)
 //   traces:ID         print "TRACES ID label|label|..." of a strip chart
@@ -30,7 +33,9 @@
 #include "userint_testing.h"
 
 #include <QAbstractButton>
+#include <QAbstractSpinBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QDoubleSpinBox>
 #include <QStringList>
 #include <QTimer>
@@ -43,13 +48,41 @@
 
 namespace {
 
+// The panel header's names, so scripts say PANEL_VSET1 rather than 16.
+int controlIdNamed(const QString& name)
+{
+#define HARNESS_CONTROL_NAME(controlName, id, kind) \
+    if (name == QLatin1String(#controlName))        \
+        return id;
+    RAILMON_PANEL_CONTROLS(HARNESS_CONTROL_NAME)
+#undef HARNESS_CONTROL_NAME
+    bool number = false;
+    const int id = (name.startsWith('#') ? name.mid(1) : name).toInt(&number);
+    return number ? id : 0;
+}
+
+// A control by its name in the panel header (PANEL_SET), its ID (#38) or its
+// callback (SetCB).
 QObject* controlFor(const QString& name)
 {
-    QObject* object = name.startsWith('#') ? uiControlObject(pnl, name.mid(1).toInt())
-                                           : uiControlByCallback(pnl, name.toUtf8().constData());
+    const int id = controlIdNamed(name);
+    QObject* object = id > 0 ? uiControlObject(pnl, id) : uiControlByCallback(pnl, name.toUtf8().constData());
     if (!object)
-        std::fprintf(stderr, "harness: no control with callback %s\n", qPrintable(name));
+        std::fprintf(stderr, "harness: no control %s\n", qPrintable(name));
     return object;
+}
+
+QString shownText(QObject* object)
+{
+    if (auto* button = qobject_cast<QAbstractButton*>(object))
+        return button->text();
+    if (auto* combo = qobject_cast<QComboBox*>(object))
+        return combo->currentText();
+    if (auto* spin = qobject_cast<QAbstractSpinBox*>(object))
+        return spin->text();
+    if (auto* label = qobject_cast<QLabel*>(object))
+        return label->text();
+    return QStringLiteral("(no text)");
 }
 
 void perform(const QString& action)
@@ -76,17 +109,28 @@ void perform(const QString& action)
         std::printf("STATE gMask=%d gLogToFile=%d\n", gMask, gLogToFile);
     } else if (verb == "ctrl") {
         double value = 0.0;
-        const int status = GetCtrlVal(pnl, argument.toInt(), &value);
-        std::printf("CTRL %d %s\n", argument.toInt(), status < 0 ? "error" : qPrintable(QString::number(value)));
+        const int id = controlIdNamed(argument);
+        const int status = GetCtrlVal(pnl, id, &value);
+        std::printf("CTRL %d %s\n", id, status < 0 ? "error" : qPrintable(QString::number(value)));
     } else if (verb == "traces") {
         QStringList labels;
-        if (auto* chart = qobject_cast<StripChart*>(uiControlObject(pnl, argument.toInt())))
+        const int id = controlIdNamed(argument);
+        if (auto* chart = qobject_cast<StripChart*>(uiControlObject(pnl, id)))
             for (int k = 0; k < chart->graphCount(); ++k)
                 labels << chart->graph(k)->name();
-        std::printf("TRACES %d %s\n", argument.toInt(), qPrintable(labels.join('|')));
+        std::printf("TRACES %d %s\n", id, qPrintable(labels.join('|')));
     } else if (verb == "tip") {
-        auto* widget = qobject_cast<QWidget*>(uiControlObject(pnl, argument.toInt()));
-        std::printf("TIP %d %s\n", argument.toInt(), widget ? qPrintable(widget->toolTip()) : "(none)");
+        const int id = controlIdNamed(argument);
+        auto* widget = qobject_cast<QWidget*>(uiControlObject(pnl, id));
+        std::printf("TIP %d %s\n", id, widget ? qPrintable(widget->toolTip().replace('\n', " | ")) : "(none)");
+    } else if (verb == "text") {
+        std::printf("TEXT %s %s\n", qPrintable(argument), qPrintable(shownText(controlFor(argument))));
+    } else if (verb == "chart") {
+        const int id = controlIdNamed(argument);
+        auto* chart = qobject_cast<StripChart*>(uiControlObject(pnl, id));
+        const auto data = chart ? chart->graph(0)->data() : nullptr;
+        const double span = data && !data->isEmpty() ? (data->constEnd() - 1)->key - data->constBegin()->key : 0.0;
+        std::printf("CHART %s %d %.6f\n", qPrintable(argument), data ? data->size() : 0, span);
     } else if (verb == "close") {
         uiPanelWidget(pnl)->close();
     } else if (verb != "wait" && !verb.isEmpty()) {
