@@ -3,24 +3,30 @@
 #   make test   install what is missing, build, run the whole test suite: the
 #               tests, the same tests under AddressSanitizer and
 #               UndefinedBehaviorSanitizer, and the panel loader's fuzzer
-# And for developers: make bench (benchmarks), make fuzz FUZZ_SECONDS=600.
+# And for developers: make bench (benchmarks), make fuzz FUZZ_SECONDS=600,
+# make format (apply the house style).
 
-# CI builds with warnings as errors.
+# CI builds with warnings as errors. Each preset builds into its own folder
+# (CMakePresets.json); run and bench use the one of the preset in use.
 PRESET ?= $(if $(CI),ci,default)
+BUILD_DIR := $(if $(filter ci,$(PRESET)),build-ci,build)
 
-DEBIAN_PACKAGES := cmake ninja-build g++ make clang-14 libclang-rt-14-dev \
+# The one clang the fuzzer is built with, and its runtime.
+CLANG_VERSION := 14
+
+DEBIAN_PACKAGES := cmake ninja-build g++ make clang-$(CLANG_VERSION) libclang-rt-$(CLANG_VERSION)-dev clang-format \
 	qt6-base-dev qt6-tools-dev libqt6opengl6-dev libxkbcommon-dev libxcb1-dev qt6-qpa-plugins \
 	libqcustomplot-dev libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core dpkg-dev
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: run test build deps clean bench sanitize fuzz
+.PHONY: run test build deps clean bench sanitize fuzz format
 
 # Seconds the fuzzer runs within make test.
 FUZZ_SECONDS ?= 60
 
 run: build
-	cd build/bin && ./railmon
+	cd $(BUILD_DIR)/bin && ./railmon
 
 # The main suite runs last, so its summary closes the output.
 test: build
@@ -31,6 +37,10 @@ build: deps
 	cmake --preset $(PRESET)
 	cmake --build --preset $(PRESET)
 
+format: deps
+	cmake --preset $(PRESET)
+	cmake --build --preset $(PRESET) --target format
+
 sanitize: deps
 	cmake --preset asan
 	cmake --build --preset asan
@@ -39,7 +49,7 @@ sanitize: deps
 # The shipped panel file is the seed; new inputs the fuzzer finds go to
 # build-fuzz/corpus.
 fuzz: deps
-	cmake --preset fuzz
+	cmake --preset fuzz -DCMAKE_CXX_COMPILER=clang++-$(CLANG_VERSION)
 	cmake --build --preset fuzz
 	mkdir -p build-fuzz/corpus
 	# Qt keeps fonts and caches for the life of the process: not leaks to hunt here.
@@ -48,7 +58,7 @@ fuzz: deps
 		-artifact_prefix=build-fuzz/ -seed_inputs=railmon-ctrl.uir build-fuzz/corpus
 
 bench: build
-	build/bench/railmon_bench
+	$(BUILD_DIR)/bench/railmon_bench
 
 # Installs only what is missing, so a ready machine goes straight to the build.
 deps:

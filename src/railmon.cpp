@@ -4,13 +4,13 @@
 #include "railmon-ctrl.h"
 
 #include <array>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <cctype>
 #include <cstring>
 #include <ctime>
 #include <mutex>
@@ -28,13 +28,14 @@
 HINSTANCE TMI_APIDll = nullptr;
 int TMI_DeviceId = 0;
 
-#define TMI_DEFINE_ENTRY(name, bind, params) int(*name) params = nullptr;
-TMI_ENTRY_POINTS(TMI_DEFINE_ENTRY)
+#define TMI_DEFINE_ENTRY(name, params) int(*name) params = nullptr;
+TMI_API_FUNCTIONS(TMI_DEFINE_ENTRY)
 #undef TMI_DEFINE_ENTRY
 
 namespace {
 
-// How the driver layer reaches each entry of the table by its list position.
+// How the driver layer reaches each entry of the table by its position in
+// the library's declaration order.
 struct EntryPoint {
     const char* name;
     void (*store)(FARPROC address);
@@ -42,35 +43,49 @@ struct EntryPoint {
     void (*clear)();
 };
 
-#define TMI_ENTRY_ROW(name, bind, params)                                        \
-    EntryPoint{#name, [](FARPROC p) { name = reinterpret_cast<int(*) params>(p); }, \
+// The FARPROC is cast through a plain function-pointer type, which every
+// compiler accepts between function pointers without a warning.
+#define TMI_ENTRY_ROW(name, params)                                                                               \
+    EntryPoint{#name, [](FARPROC p) { name = reinterpret_cast<int(*) params>(reinterpret_cast<void (*)()>(p)); }, \
                [] { return name != nullptr; }, [] { name = nullptr; }},
-const EntryPoint kEntryPoints[] = {TMI_ENTRY_POINTS(TMI_ENTRY_ROW)};
+const EntryPoint kEntryPoints[] = {TMI_API_FUNCTIONS(TMI_ENTRY_ROW)};
 #undef TMI_ENTRY_ROW
+static_assert(std::size(kEntryPoints) == TMI_API_FUNCTION_COUNT);
 
-constexpr int kBindPositions[] = {
-#define TMI_BIND_POSITION(name, bind, params) bind,
-    TMI_ENTRY_POINTS(TMI_BIND_POSITION)
-#undef TMI_BIND_POSITION
-};
-static_assert(std::size(kBindPositions) == TMI_ENTRY_POINT_COUNT);
-
-// Declaration-order indexes, in the order TMI_Open resolves them.
-constexpr std::array<int, TMI_ENTRY_POINT_COUNT> bindingOrder()
+constexpr bool sameName(const char* a, const char* b)
 {
-    std::array<int, TMI_ENTRY_POINT_COUNT> order{};
-    order.fill(-1);
-    for (int i = 0; i < TMI_ENTRY_POINT_COUNT; ++i)
-        order[kBindPositions[i] - 1] = i;
+    while (*a && *a == *b)
+        ++a, ++b;
+    return *a == *b;
+}
+
+constexpr const char* kDeclaredNames[] = {
+#define TMI_ENTRY_NAME(name, params) #name,
+    TMI_API_FUNCTIONS(TMI_ENTRY_NAME)
+#undef TMI_ENTRY_NAME
+};
+
+// The order in which TMI_Open resolves the entries, as declaration-order
+// indexes: the declaration order, but TMI_HandleClose last. A library that
+// lacks any other name therefore leaves TMI_HandleClose unbound, so an
+// incomplete binding always shows in the first two entries, where TMI_Test
+// looks first.
+constexpr std::array<int, TMI_API_FUNCTION_COUNT> bindingOrder()
+{
+    std::array<int, TMI_API_FUNCTION_COUNT> order{};
+    int next = 0, last = -1;
+    for (int i = 0; i < TMI_API_FUNCTION_COUNT; ++i) {
+        if (sameName(kDeclaredNames[i], "TMI_HandleClose"))
+            last = i;
+        else
+            order[next++] = i;
+    }
+    order[next] = last;
     return order;
 }
-constexpr std::array<int, TMI_ENTRY_POINT_COUNT> kBindingOrder = bindingOrder();
-static_assert([] {
-    for (int index : kBindingOrder)
-        if (index < 0)
-            return false; // a bind position is missing or repeated
-    return true;
-}());
+constexpr std::array<int, TMI_API_FUNCTION_COUNT> kBindingOrder = bindingOrder();
+static_assert(kBindingOrder[0] == 0 && kBindingOrder[TMI_API_FUNCTION_COUNT - 1] == 1,
+              "TMI_HandleOpen binds first and TMI_HandleClose, declared second, last");
 
 enum { FALSE = 0, TRUE = 1 };
 
@@ -79,7 +94,7 @@ enum { FALSE = 0, TRUE = 1 };
 // does not write over the stack.
 constexpr int kModelNameRoom = 4096;
 
-// Binds one entry by its declaration-order index.
+// Looks one entry up in the loaded library.
 void bind(const EntryPoint& entry)
 {
     entry.store(GetProcAddress(TMI_APIDll, entry.name));
@@ -257,7 +272,7 @@ bool lockDevice(const char* address, std::string& holder)
     } else {
         dir = "/tmp/railmon-" + std::to_string(getuid());
         mkdir(dir.c_str(), 0700);
-        struct stat st {};
+        struct stat st = {};
         // Anyone may create a directory in /tmp: only our own will do.
         if (lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid()) {
             printf("Cannot check for another railmon on %s: %s is not a directory of this user's\n", address,
@@ -275,12 +290,12 @@ bool lockDevice(const char* address, std::string& holder)
         printf("Cannot check for another railmon on %s: %s: %s\n", address, path.c_str(), strerror(errno));
         return true;
     }
-    struct flock lock {};
+    struct flock lock = {};
     lock.l_type = F_WRLCK;
     lock.l_whence = SEEK_SET;
     if (fcntl(fd, F_SETLK, &lock) == 0)
         return true; // held by the open descriptor until the process ends
-    struct flock owner {};
+    struct flock owner = {};
     owner.l_type = F_WRLCK;
     owner.l_whence = SEEK_SET;
     holder = fcntl(fd, F_GETLK, &owner) == 0 && owner.l_type != F_UNLCK ? std::to_string(owner.l_pid) : "?";
@@ -315,8 +330,8 @@ int main(int argc, char* argv[])
 
     // Before anything reaches the supply.
     if (std::string holder; !lockDevice(usb, holder)) {
-        const std::string message = "railmon (process " + holder + ") is already connected to the supply at " +
-                                    usb + ".\nOne supply takes commands from one railmon at a time.";
+        const std::string message = "railmon (process " + holder + ") is already connected to the supply at " + usb +
+            ".\nOne supply takes commands from one railmon at a time.";
         printf("%s\n", message.c_str());
         MessagePopup("Supply in use", message.c_str());
         DiscardPanel(pnl);
@@ -525,7 +540,7 @@ bool keepPreviousLog(int fd, long long size, std::string& why)
     ok = ok && rename(temporary, kPreviousLogFileName) == 0;
     if (!ok) {
         why = std::string("cannot keep its previous content as ") + kPreviousLogFileName + ": " +
-              strerror(errno ? errno : error);
+            strerror(errno ? errno : error);
         unlink(temporary);
     }
     return ok;
@@ -539,7 +554,7 @@ bool keepPreviousLog(int fd, long long size, std::string& why)
 // than the one being written.
 FILE* openLog(std::string& why)
 {
-    struct stat st {};
+    struct stat st = {};
     if (lstat(kLogFileName, &st) == 0 && !S_ISREG(st.st_mode)) {
         why = std::string("it is ") + fileKind(st.st_mode) + ", not a regular file; not logging";
         return nullptr;
@@ -558,7 +573,7 @@ FILE* openLog(std::string& why)
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
         return fail(std::string("it is ") + fileKind(st.st_mode) + ", not a regular file; not logging");
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    struct flock lock {};
+    struct flock lock = {};
     lock.l_type = F_WRLCK;
     lock.l_whence = SEEK_SET;
     if (fcntl(fd, F_SETLK, &lock) != 0) {
@@ -642,8 +657,8 @@ void LogFinishTick()
     }
     ++gTicksLost;
     if (done > 0 && ftruncate(fd, static_cast<off_t>(gLogEnd)) != 0) {
-        reportLogFailure("Cannot write", std::string(strerror(error)) + "; and cannot cut back the part written: " +
-                                             strerror(errno));
+        reportLogFailure("Cannot write",
+                         std::string(strerror(error)) + "; and cannot cut back the part written: " + strerror(errno));
         return;
     }
     reportLogFailure("Cannot write", strerror(error));
@@ -853,16 +868,9 @@ int CVICALLBACK SetMaskCB(int panel, int control, int event, void*, int, int)
 // ============================================================================
 
 const UICallbackName uiCallbackNames[] = {
-    {"ExitCB", ExitCB},
-    {"LogToFileCB", LogToFileCB},
-    {"ReadCB", ReadCB},
-    {"SetCB", SetCB},
-    {"SetIntervalCB", SetIntervalCB},
-    {"SetMaskCB", SetMaskCB},
-    {"SetPresetCB", SetPresetCB},
-    {"SwitchOnOffCB", SwitchOnOffCB},
-    {"TimerCB", TimerCB},
-    {"TimerOnOffCB", TimerOnOffCB},
+#define RAILMON_CALLBACK_NAME(name) {#name, name},
+    RAILMON_PANEL_CALLBACKS(RAILMON_CALLBACK_NAME)
+#undef RAILMON_CALLBACK_NAME
 };
 const std::size_t uiCallbackNameCount = std::size(uiCallbackNames);
 

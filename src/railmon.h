@@ -3,7 +3,8 @@
 #pragma once
 
 #include "dynload.h"
-#include "tmi_entry_points.h"
+#include "railmon-ctrl.h"
+#include "tmi_api.h"
 #include "userint.h"
 
 #include <cstdio>
@@ -16,8 +17,8 @@ extern HINSTANCE TMI_APIDll;
 
 // The entry-point table: one pointer per exported function, named as the
 // function it holds. Null means unbound.
-#define TMI_DECLARE_ENTRY(name, bind, params) extern int(*name) params;
-TMI_ENTRY_POINTS(TMI_DECLARE_ENTRY)
+#define TMI_DECLARE_ENTRY(name, params) extern int(*name) params;
+TMI_API_FUNCTIONS(TMI_DECLARE_ENTRY)
 #undef TMI_DECLARE_ENTRY
 
 // Device handle: 0 while no connection is open, negative after a failed open.
@@ -104,16 +105,8 @@ extern FILE* gFp;
 // reached the disk. Shutdown's last step.
 void LogClose(void);
 
+// The panel's callbacks (railmon-ctrl.h names them).
 #define RAILMON_CALLBACK(name) \
     int CVICALLBACK name(int panel, int control, int event, void* callbackData, int eventData1, int eventData2);
-RAILMON_CALLBACK(ExitCB)
-RAILMON_CALLBACK(ReadCB)
-RAILMON_CALLBACK(TimerCB)
-RAILMON_CALLBACK(TimerOnOffCB)
-RAILMON_CALLBACK(SetIntervalCB)
-RAILMON_CALLBACK(LogToFileCB)
-RAILMON_CALLBACK(SetCB)
-RAILMON_CALLBACK(SetPresetCB)
-RAILMON_CALLBACK(SwitchOnOffCB)
-RAILMON_CALLBACK(SetMaskCB)
+RAILMON_PANEL_CALLBACKS(RAILMON_CALLBACK)
 #undef RAILMON_CALLBACK

@@ -7,14 +7,15 @@
 
 #include <cmath>
 #include <filesystem>
+#include <string>
 
 namespace {
 
 std::map<std::string, bool> boundEntries()
 {
     std::map<std::string, bool> bound;
-#define RECORD_BOUND(name, bind, params) bound[#name] = (name != nullptr);
-    TMI_ENTRY_POINTS(RECORD_BOUND)
+#define RECORD_BOUND(name, params) bound[#name] = (name != nullptr);
+    TMI_API_FUNCTIONS(RECORD_BOUND)
 #undef RECORD_BOUND
     return bound;
 }
@@ -56,8 +57,9 @@ TEST_F(DriverTest, CompleteLibraryBindsEveryEntryAndTalksToTheDevice)
     EXPECT_EQ(close(), 0);
     EXPECT_EQ(TMI_DeviceId, 0);
     EXPECT_FALSE(libraryLoaded("complete"));
-    EXPECT_THAT(fileLogLines(), testing::ElementsAre("# loaded", "TMI_HandleOpen PW-A USB:1:1", "TMI_ModelNameQ 7",
-                                                     "TMI_RemoteLocal 7", "TMI_HandleClose 7"));
+    EXPECT_THAT(fileLogLines(),
+                testing::ElementsAre("# loaded", "TMI_HandleOpen PW-A USB:1:1", "TMI_ModelNameQ 7", "TMI_RemoteLocal 7",
+                                     "TMI_HandleClose 7"));
 }
 
 TEST_F(DriverTest, NoLibraryLeavesEverythingUnboundAndCallsNothing)
@@ -102,8 +104,8 @@ TEST_F(DriverTest, LibraryWithoutDelayBindsExactlyTheFirstTenInBindingOrder)
 {
     useFake("no-Delay");
     EXPECT_EQ(TMI_Open(), 0);
-    const std::set<std::string> firstTen = {"TMI_HandleOpen", "TMI_TimeOut",  "TMI_Refresh", "TMI_ModelNameQ",
-                                            "TMI_Voltage",    "TMI_VoltageQ", "TMI_Current", "TMI_CurrentQ",
+    const std::set<std::string> firstTen = {"TMI_HandleOpen", "TMI_TimeOut",    "TMI_Refresh", "TMI_ModelNameQ",
+                                            "TMI_Voltage",    "TMI_VoltageQ",   "TMI_Current", "TMI_CurrentQ",
                                             "TMI_MainOutput", "TMI_MainOutputQ"};
     for (const auto& [name, isBound] : boundEntries())
         EXPECT_EQ(isBound, firstTen.count(name) == 1) << name;
@@ -127,8 +129,9 @@ TEST_F(DriverTest, HandleIsStoredAsReturnedAndClosedWhateverItsSign)
     EXPECT_EQ(TMI_DeviceId, -5);
     close();
     EXPECT_EQ(TMI_DeviceId, 0);
-    EXPECT_THAT(fileLogLines(), testing::ElementsAre("# loaded", "TMI_HandleOpen PW-A USB:1:1", "TMI_RemoteLocal -5",
-                                                     "TMI_HandleClose -5"));
+    EXPECT_THAT(fileLogLines(),
+                testing::ElementsAre("# loaded", "TMI_HandleOpen PW-A USB:1:1", "TMI_RemoteLocal -5",
+                                     "TMI_HandleClose -5"));
 }
 
 TEST_F(DriverTest, CloseWithoutConnectionOnlyUnloads)
@@ -159,6 +162,36 @@ TEST_F(DriverTest, LibraryPlantedInTheWorkingDirectoryIsNeverLoaded)
     std::filesystem::remove_all(dir);
 }
 
+TEST_F(DriverTest, LoadingSaysWhichFileItLoadedAndWhyALoadFailed)
+{
+    const std::string dir = makeTempDir();
+    setenv("LD_LIBRARY_PATH", (dir + ":" + fakeDir("complete")).c_str(), 1);
+    HINSTANCE library = LoadLibraryA("TMI_API.dll");
+    ASSERT_NE(library, nullptr);
+    EXPECT_EQ(GetLastError(), 0u);
+    char path[4096];
+    ASSERT_GT(GetModuleFileNameA(library, path, sizeof path), 0u);
+    EXPECT_EQ(std::string(path), fakeDir("complete") + "/libTMI_API.so");
+    EXPECT_EQ(GetProcAddress(library, "TMI_NoSuchThing"), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+    EXPECT_THAT(LastLoadErrorText(), testing::HasSubstr("TMI_NoSuchThing"));
+    FreeLibrary(library);
+
+    // The first file found is the one meant: one that is no library is
+    // reported as such, not passed over for the one after it.
+    writeFile(dir + "/libTMI_API.so", "not a library\n");
+    EXPECT_EQ(LoadLibraryA("TMI_API.dll"), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BAD_EXE_FORMAT));
+    EXPECT_THAT(LastLoadErrorText(), testing::HasSubstr(dir + "/libTMI_API.so"));
+
+    setenv("LD_LIBRARY_PATH", dir.c_str(), 1);
+    std::filesystem::remove(dir + "/libTMI_API.so");
+    EXPECT_EQ(LoadLibraryA("TMI_API.dll"), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+    EXPECT_THAT(LastLoadErrorText(), testing::StartsWith("libTMI_API.so not found in " + dir + ", "));
+    std::filesystem::remove_all(dir);
+}
+
 TEST_F(DriverTest, BulkReadRefreshesOnceThenQueriesAllFourChannels)
 {
     useFake("complete");
@@ -169,8 +202,9 @@ TEST_F(DriverTest, BulkReadRefreshesOnceThenQueriesAllFourChannels)
     double I[5] = {-1, -1, -1, -1, 99}, V[5] = {-1, -1, -1, -1, 99};
     unsigned char mode = 42, onoff = 43;
     TMI_ReadCurrent(I, V, &mode, &onoff);
-    EXPECT_EQ(fakeLog(), "TMI_TimeOut 7 1\nTMI_Refresh 7\nTMI_MoniDataQ 7 1\nTMI_MoniDataQ 7 2\nTMI_MoniDataQ 7 3\n"
-                         "TMI_MoniDataQ 7 4\n");
+    EXPECT_EQ(fakeLog(),
+              "TMI_TimeOut 7 1\nTMI_Refresh 7\nTMI_MoniDataQ 7 1\nTMI_MoniDataQ 7 2\nTMI_MoniDataQ 7 3\n"
+              "TMI_MoniDataQ 7 4\n");
     for (int ch = 1; ch <= 4; ++ch) {
         EXPECT_EQ(I[ch - 1], fakeMoniAmps(ch));
         EXPECT_EQ(V[ch - 1], fakeMoniVolts(ch));

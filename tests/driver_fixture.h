@@ -16,6 +16,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <vector>
 
 inline std::string fakeDir(const std::string& variant)
 {

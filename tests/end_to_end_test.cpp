@@ -4,8 +4,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <regex>
+#include <string>
+#include <vector>
 
 using testing::Contains;
 
@@ -33,24 +36,27 @@ protected:
 
 TEST_F(OnSimulatedSupply, SetThenReadShowsTheOutputsFollowingInCvAndCc)
 {
-    const HarnessRun r = run("click:SwitchOnOffCB;"
-                             "value:#16=12;value:#19=1;value:#6=5;value:#9=0.2;click:SetCB;click:ReadCB;"
-                             "ctrl:24;ctrl:23;ctrl:30;ctrl:13;ctrl:12;ctrl:28;click:ExitCB");
+    const HarnessRun r = run(
+        "click:SwitchOnOffCB;"
+        "value:PANEL_VSET1=12;value:PANEL_ISET1=1;value:PANEL_VSET3=5;value:PANEL_ISET3=0.2;click:SetCB;click:ReadCB;"
+        "ctrl:PANEL_VMON1;ctrl:PANEL_IMON1;ctrl:PANEL_CVCC1;ctrl:PANEL_VMON3;ctrl:PANEL_IMON3;ctrl:PANEL_CVCC3;click:"
+        "ExitCB");
     ASSERT_EQ(r.process.exitCode, 0) << r.process.err;
     // CH +18V: 12 V into 100 ohm draws 0.12 A, under its 1 A limit.
-    EXPECT_THAT(r.stdoutLines, Contains("CTRL 24 12"));
-    EXPECT_THAT(r.stdoutLines, Contains("CTRL 23 0.12"));
-    EXPECT_THAT(r.stdoutLines, Contains("CTRL 30 0"));
+    EXPECT_THAT(r.stdoutLines, Contains("CTRL PANEL_VMON1 12"));
+    EXPECT_THAT(r.stdoutLines, Contains("CTRL PANEL_IMON1 0.12"));
+    EXPECT_THAT(r.stdoutLines, Contains("CTRL PANEL_CVCC1 0"));
     // CH +6V: 5 V into 10 ohm would draw 0.5 A; held at 0.2 A, so 2 V.
-    EXPECT_THAT(r.stdoutLines, Contains("CTRL 13 2"));
-    EXPECT_THAT(r.stdoutLines, Contains("CTRL 12 0.2"));
-    EXPECT_THAT(r.stdoutLines, Contains("CTRL 28 1"));
+    EXPECT_THAT(r.stdoutLines, Contains("CTRL PANEL_VMON3 2"));
+    EXPECT_THAT(r.stdoutLines, Contains("CTRL PANEL_IMON3 0.2"));
+    EXPECT_THAT(r.stdoutLines, Contains("CTRL PANEL_CVCC3 1"));
 }
 
 TEST_F(OnSimulatedSupply, MainOutputSwitchDropsAndRestoresTheReadings)
 {
-    const HarnessRun r = run("click:SwitchOnOffCB;click:ReadCB;ctrl:24;click:SwitchOnOffCB;click:ReadCB;ctrl:24;ctrl:23;"
-                             "ctrl:30;click:SwitchOnOffCB;click:ReadCB;ctrl:24;click:ExitCB");
+    const HarnessRun r = run("click:SwitchOnOffCB;click:ReadCB;ctrl:PANEL_VMON1;click:SwitchOnOffCB;click:ReadCB;ctrl:"
+                             "PANEL_VMON1;ctrl:PANEL_IMON1;"
+                             "ctrl:PANEL_CVCC1;click:SwitchOnOffCB;click:ReadCB;ctrl:PANEL_VMON1;click:ExitCB");
     const std::vector<std::string> readings = [&] {
         std::vector<std::string> lines;
         for (const std::string& line : r.stdoutLines)
@@ -58,32 +64,37 @@ TEST_F(OnSimulatedSupply, MainOutputSwitchDropsAndRestoresTheReadings)
                 lines.push_back(line);
         return lines;
     }();
-    EXPECT_THAT(readings, testing::ElementsAre("CTRL 24 9", "CTRL 24 0", "CTRL 23 0", "CTRL 30 2", "CTRL 24 9"));
+    EXPECT_THAT(readings,
+                testing::ElementsAre("CTRL PANEL_VMON1 9", "CTRL PANEL_VMON1 0", "CTRL PANEL_IMON1 0",
+                                     "CTRL PANEL_CVCC1 2", "CTRL PANEL_VMON1 9"));
 }
 
 TEST_F(OnSimulatedSupply, PresetRecallSwitchesTheOutputsAndSetpointsSurviveARestart)
 {
-    HarnessRun r = run("click:SwitchOnOffCB;value:#16=4.5;click:SetCB;value:SetPresetCB=2;click:ReadCB;ctrl:16;ctrl:24;"
-                       "value:SetPresetCB=1;click:ReadCB;ctrl:16;ctrl:24;click:ExitCB");
-    const std::vector<std::string> expected = {"CTRL 16 9", "CTRL 24 9", "CTRL 16 4.5", "CTRL 24 4.5"};
+    HarnessRun r = run("click:SwitchOnOffCB;value:PANEL_VSET1=4.5;click:SetCB;value:SetPresetCB=2;click:ReadCB;ctrl:"
+                       "PANEL_VSET1;ctrl:PANEL_VMON1;"
+                       "value:SetPresetCB=1;click:ReadCB;ctrl:PANEL_VSET1;ctrl:PANEL_VMON1;click:ExitCB");
+    const std::vector<std::string> expected = {"CTRL PANEL_VSET1 9", "CTRL PANEL_VMON1 9", "CTRL PANEL_VSET1 4.5",
+                                               "CTRL PANEL_VMON1 4.5"};
     std::vector<std::string> lines;
     for (const std::string& line : r.stdoutLines)
         if (line.rfind("CTRL", 0) == 0)
             lines.push_back(line);
     EXPECT_EQ(lines, expected);
 
-    r = run("ctrl:34;ctrl:16;click:ExitCB");
-    EXPECT_THAT(r.stdoutLines, Contains("CTRL 34 1"));
-    EXPECT_THAT(r.stdoutLines, Contains("CTRL 16 4.5"));
+    r = run("ctrl:PANEL_PRESET;ctrl:PANEL_VSET1;click:ExitCB");
+    EXPECT_THAT(r.stdoutLines, Contains("CTRL PANEL_PRESET 1"));
+    EXPECT_THAT(r.stdoutLines, Contains("CTRL PANEL_VSET1 4.5"));
 }
 
 TEST_F(OnSimulatedSupply, ClampedSetpointIsMarkedWithWhatTheSupplyHolds)
 {
-    const HarnessRun r = run("value:#16=20;value:#11=5;click:SetCB;ctrl:16;tip:16;tip:11;tip:19;click:ExitCB");
-    EXPECT_THAT(r.stdoutLines, Contains("CTRL 16 20")) << "the operator's value stays";
-    EXPECT_THAT(r.stdoutLines, Contains("TIP 16 The supply holds 18 V"));
-    EXPECT_THAT(r.stdoutLines, Contains("TIP 11 The supply holds 0 V"));
-    EXPECT_THAT(r.stdoutLines, Contains("TIP 19 "));
+    const HarnessRun r = run("value:PANEL_VSET1=20;value:PANEL_VSET2=5;click:SetCB;ctrl:PANEL_VSET1;tip:PANEL_VSET1;"
+                             "tip:PANEL_VSET2;tip:PANEL_ISET1;click:ExitCB");
+    EXPECT_THAT(r.stdoutLines, Contains("CTRL PANEL_VSET1 20")) << "the operator's value stays";
+    EXPECT_THAT(r.stdoutLines, Contains("TIP PANEL_VSET1 The supply holds 18 V"));
+    EXPECT_THAT(r.stdoutLines, Contains("TIP PANEL_VSET2 The supply holds 0 V"));
+    EXPECT_THAT(r.stdoutLines, Contains("TIP PANEL_ISET1 "));
 }
 
 TEST_F(OnSimulatedSupply, KilledWhileLoggingLeavesOnlyCompleteRecordsOfEveryFinishedTick)

@@ -8,10 +8,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <future>
+#include <optional>
+#include <string>
+#include <vector>
 
 using testing::Contains;
 using testing::ElementsAre;
@@ -24,7 +28,8 @@ namespace {
 
 std::vector<std::string> lastCalls(const HarnessRun& run, size_t n)
 {
-    return std::vector<std::string>(run.calls.end() - static_cast<long>(std::min(n, run.calls.size())), run.calls.end());
+    return std::vector<std::string>(run.calls.end() - static_cast<long>(std::min(n, run.calls.size())),
+                                    run.calls.end());
 }
 
 class Faults : public testing::Test {
@@ -149,7 +154,7 @@ TEST_F(Faults, ASetpointTheSupplyNeverGaveIsMarkedAtStartUpAndNeverWritten)
     const HarnessRun run = runHarness(options);
     EXPECT_THAT(run.stdoutLines, Contains("TEXT PANEL_VSET1 --- V"));
     EXPECT_EQ(std::count(run.stdoutLines.begin(), run.stdoutLines.end(),
-                         "TIP 16 The supply reported no setpoint; Set writes none until you enter one"),
+                         "TIP PANEL_VSET1 The supply reported no setpoint; Set writes none until you enter one"),
               2);
     // Set's calls (after start-up's) for channel 1: no voltage written, the
     // rest as always.
@@ -168,9 +173,9 @@ TEST_F(Faults, StatesAndPresetsOutsideThePanelsChoicesShowAsWhatTheyAre)
     options.script = "text:PANEL_MAINOUTPUT;ctrl:PANEL_MAINOUTPUT;text:PANEL_PRESET;ctrl:PANEL_PRESET;click:PANEL_EXIT";
     const HarnessRun run = runHarness(options);
     EXPECT_THAT(run.stdoutLines, Contains("TEXT PANEL_MAINOUTPUT ? 5")) << "not shown as off";
-    EXPECT_THAT(run.stdoutLines, Contains("CTRL 32 5"));
+    EXPECT_THAT(run.stdoutLines, Contains("CTRL PANEL_MAINOUTPUT 5"));
     EXPECT_THAT(run.stdoutLines, Contains("TEXT PANEL_PRESET Preset 9 (not offered)")) << "not a blank selector";
-    EXPECT_THAT(run.stdoutLines, Contains("CTRL 34 9"));
+    EXPECT_THAT(run.stdoutLines, Contains("CTRL PANEL_PRESET 9"));
 }
 
 TEST_F(Faults, ChartsKeepTheirTimeWhenTheWallClockIsSetBack)

@@ -2,6 +2,9 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
 
 std::vector<std::string> HarnessRun::popups() const
 {
@@ -17,9 +20,8 @@ std::vector<std::string> HarnessRun::programLines() const
     std::vector<std::string> result;
     for (const std::string& line : stdoutLines) {
         const bool harness = line.rfind("POPUP ", 0) == 0 || line.rfind("STATE ", 0) == 0 ||
-                             line.rfind("CTRL ", 0) == 0 || line.rfind("TRACES ", 0) == 0 ||
-                             line.rfind("TIP ", 0) == 0 || line.rfind("TEXT ", 0) == 0 ||
-                             line.rfind("CHART ", 0) == 0 || line == "TICK";
+            line.rfind("CTRL ", 0) == 0 || line.rfind("TRACES ", 0) == 0 || line.rfind("TIP ", 0) == 0 ||
+            line.rfind("TEXT ", 0) == 0 || line.rfind("CHART ", 0) == 0 || line == "TICK";
         if (!harness)
             result.push_back(line);
     }
@@ -52,8 +54,8 @@ HarnessRun runHarness(const HarnessOptions& options)
     }
 
     HarnessRun run;
-    run.process = runProcess(argv, env, options.timeoutMs, options.workDir.empty() ? dir : options.workDir,
-                             options.stopSignal);
+    run.process =
+        runProcess(argv, env, options.timeoutMs, options.workDir.empty() ? dir : options.workDir, options.stopSignal);
     run.stdoutLines = linesOf(run.process.out);
     run.calls = linesOf(readFile(log));
     std::filesystem::remove_all(dir);

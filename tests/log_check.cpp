@@ -2,12 +2,15 @@
 
 #include <algorithm>
 #include <regex>
+#include <string>
+#include <vector>
 
 namespace {
 const std::string kHeader = "#time\tch\tU\tI\tCV_CC";
 // A record with any number %g can write: finite, nan or inf, signed. The time
 // has ten digits (2001 to 2286), so records glued together fail.
-const std::regex kRecord(R"([0-9]{10}\t[1-4]\t(-?(nan|inf|[0-9.]+(e[-+][0-9]+)?))\t(-?(nan|inf|[0-9.]+(e[-+][0-9]+)?))\t-?[0-9]+)");
+const std::regex
+    kRecord(R"([0-9]{10}\t[1-4]\t(-?(nan|inf|[0-9.]+(e[-+][0-9]+)?))\t(-?(nan|inf|[0-9.]+(e[-+][0-9]+)?))\t-?[0-9]+)");
 } // namespace
 
 // Checks a log written with all four channels enabled.
@@ -28,8 +31,8 @@ LogCheck checkLog(const std::string& path)
         } else {
             ++check.tornLines;
             if (check.firstTorn.empty())
-                check.firstTorn = "'" + lines[i] + "' at byte " + std::to_string(offset) + " of " +
-                                  std::to_string(text.size());
+                check.firstTorn =
+                    "'" + lines[i] + "' at byte " + std::to_string(offset) + " of " + std::to_string(text.size());
         }
         offset += lines[i].size() + 1;
     }

@@ -12,7 +12,7 @@
 struct LogCheck {
     std::string firstTorn; // with where it stands in the file
     long records = 0;
-    long tornLines = 0;   // lines that are not whole records
+    long tornLines = 0; // lines that are not whole records
     // A kill during a write that crosses a 4 KiB page of the file can stop
     // the kernel's copy at that page: the tick being written then ends in a
     // part line cut exactly at the boundary. Counted apart from torn lines.
@@ -40,4 +40,3 @@ protected:
     static long ticksReported(const HarnessRun& run);
     std::string dir_;
 };
-

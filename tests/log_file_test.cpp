@@ -4,7 +4,11 @@
 #include "log_check.h"
 #include "panel_fixture.h"
 
+#include <algorithm>
 #include <csignal>
+#include <functional>
+#include <string>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -52,8 +56,9 @@ TEST_F(LogFile, ATickReachesTheFileWholeOrNotAtAllAndTheLossIsReportedOnce)
     tick();
     const std::string said = testing::internal::GetCapturedStdout();
     EXPECT_EQ(sizeWhileFull, oneTick) << "a part of a tick was left in the file";
-    EXPECT_EQ(said, "Cannot write railmon.log: File too large\n"
-                    "Writing railmon.log again: 3 ticks could not be logged\n");
+    EXPECT_EQ(said,
+              "Cannot write railmon.log: File too large\n"
+              "Writing railmon.log again: 3 ticks could not be logged\n");
     const LogCheck log = checkLog("railmon.log");
     EXPECT_TRUE(log.headerOk);
     EXPECT_EQ(log.records, 8);
@@ -72,8 +77,10 @@ TEST_F(LogFile, OnlyARegularFileIsEverOpenedAsTheLog)
     };
     const std::vector<Case> cases = {
         {"FIFO", [] { mkfifo("railmon.log", 0644); }, "it is a FIFO"},
-        {"link to a file", [&] { std::filesystem::create_symlink(elsewhere + "/precious", "railmon.log"); }, "symbolic link"},
-        {"link to a new file", [&] { std::filesystem::create_symlink(elsewhere + "/created", "railmon.log"); }, "symbolic link"},
+        {"link to a file", [&] { std::filesystem::create_symlink(elsewhere + "/precious", "railmon.log"); },
+         "symbolic link"},
+        {"link to a new file", [&] { std::filesystem::create_symlink(elsewhere + "/created", "railmon.log"); },
+         "symbolic link"},
         {"directory", [] { std::filesystem::create_directory("railmon.log"); }, "it is a directory"},
     };
     for (const Case& c : cases) {
@@ -104,7 +111,7 @@ TEST_F(LogFile, TwoRailmonNeverWriteOneLog)
     const pid_t other = fork();
     if (other == 0) {
         const int fd = open("railmon.log", O_RDWR | O_CREAT | O_TRUNC, 0644);
-        struct flock lock {};
+        struct flock lock = {};
         lock.l_type = F_WRLCK;
         lock.l_whence = SEEK_SET;
         fcntl(fd, F_SETLK, &lock);
@@ -120,8 +127,9 @@ TEST_F(LogFile, TwoRailmonNeverWriteOneLog)
     tick();
     tick();
     const std::string said = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(said, "Cannot open railmon.log: another railmon (process " + std::to_string(other) +
-                        ") is writing it; not logging\n");
+    EXPECT_EQ(said,
+              "Cannot open railmon.log: another railmon (process " + std::to_string(other) +
+                  ") is writing it; not logging\n");
     EXPECT_EQ(readFile("railmon.log"), "the other run's records\n") << "the other run's log was touched";
 
     // Once the other one has gone, this one logs, keeping what it left.

@@ -8,8 +8,10 @@
 #include <chrono>
 #include <cstdio>
 #include <random>
+#include <string>
+#include <vector>
 
-class LongRun : public OnSimulatedSupplyRun {};
+class LongRun : public OnSimulatedSupplyRun { };
 
 namespace {
 // Under AddressSanitizer a tick costs several times as much and freed memory

@@ -7,9 +7,12 @@
 
 #include <QTimer>
 
+#include <cmath>
 #include <ctime>
-#include <unistd.h>
 #include <regex>
+#include <string>
+#include <unistd.h>
+#include <vector>
 
 using testing::ElementsAreArray;
 using testing::IsEmpty;
@@ -53,7 +56,7 @@ std::string plotLine(int chart, const std::set<int>& enabled, bool volts)
 
 } // namespace
 
-class Monitoring : public PanelTest {};
+class Monitoring : public PanelTest { };
 
 TEST_F(Monitoring, ReadSweepsOnlyEnabledChannelsInOrderAndShowsEachBeforeTheNext)
 {
@@ -173,12 +176,12 @@ TEST_F(Monitoring, ATicksRecordsFollowItsLastIndicatorsAndReachTheFileWholeBefor
     };
     TimerCB(pnl, PANEL_TIMER, EVENT_TIMER_TICK, nullptr, 0, 0);
     const std::string whole = std::to_string(readFile("railmon.log").size());
-    EXPECT_THAT(calls(), testing::ElementsAre("TMI_TimeOut 7 1", "TMI_Refresh 7", "TMI_MoniDataQ 7 1",
-                                              "SetCtrlVal 24 file none", "SetCtrlVal 23 file none",
-                                              "SetCtrlVal 30 file none", "TMI_TimeOut 7 1", "TMI_Refresh 7",
-                                              "TMI_MoniDataQ 7 3", "SetCtrlVal 13 file 0", "SetCtrlVal 12 file 0",
-                                              "SetCtrlVal 28 file 0", "PlotStripChart 35 file " + whole,
-                                              "PlotStripChart 36 file " + whole));
+    EXPECT_THAT(calls(),
+                testing::ElementsAre("TMI_TimeOut 7 1", "TMI_Refresh 7", "TMI_MoniDataQ 7 1", "SetCtrlVal 24 file none",
+                                     "SetCtrlVal 23 file none", "SetCtrlVal 30 file none", "TMI_TimeOut 7 1",
+                                     "TMI_Refresh 7", "TMI_MoniDataQ 7 3", "SetCtrlVal 13 file 0",
+                                     "SetCtrlVal 12 file 0", "SetCtrlVal 28 file 0", "PlotStripChart 35 file " + whole,
+                                     "PlotStripChart 36 file " + whole));
     EXPECT_THAT(recordTails(readFile("railmon.log"), 0, time(nullptr)),
                 testing::ElementsAre(recordTail(1, 0), recordTail(3, 0)));
 }
@@ -231,7 +234,8 @@ TEST_F(Monitoring, LogIsExactlyHeaderThenOneRecordPerEnabledChannelPerTick)
     std::string log = readFile("railmon.log");
     ASSERT_EQ(log.substr(0, kHeader.size()), kHeader);
     EXPECT_THAT(recordTails(log, start, time(nullptr)), testing::ElementsAre(recordTail(1, 0), recordTail(3, 0)));
-    EXPECT_TRUE(std::regex_match(log, std::regex("#time\tch\tU\tI\tCV_CC\n([0-9]+\t[1-4]\t[^\t\n]+\t[^\t\n]+\t-?[0-9]+\n)+")));
+    EXPECT_TRUE(
+        std::regex_match(log, std::regex("#time\tch\tU\tI\tCV_CC\n([0-9]+\t[1-4]\t[^\t\n]+\t[^\t\n]+\t-?[0-9]+\n)+")));
 
     // Off: nothing more; on again: the same file goes on, no second header.
     click("LogToFileCB");
@@ -300,8 +304,9 @@ TEST_F(Monitoring, UnwritableWorkingDirectoryIsReportedOnceAndLoggingStartsWhenI
     const bool root = geteuid() == 0;
     auto asOperator = [root] { ASSERT_TRUE(!root || seteuid(65534) == 0); };
     auto asOwner = [root] { ASSERT_TRUE(!root || seteuid(0) == 0); };
-    std::filesystem::permissions(".", std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec |
-                                          std::filesystem::perms::others_read | std::filesystem::perms::others_exec);
+    std::filesystem::permissions(".",
+                                 std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec |
+                                     std::filesystem::perms::others_read | std::filesystem::perms::others_exec);
     gMask = 2;
     gLogToFile = 1;
     testing::internal::CaptureStdout();

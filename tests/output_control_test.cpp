@@ -4,6 +4,10 @@
 #include <QComboBox>
 #include <QDoubleSpinBox>
 
+#include <cmath>
+#include <string>
+#include <vector>
+
 using testing::ElementsAre;
 using testing::ElementsAreArray;
 using testing::IsEmpty;
@@ -111,10 +115,12 @@ TEST_F(OutputControl, PresetRecallFillsAllFourChannelsAndRederivesTheLowMaskBits
     std::vector<std::string> expected = {"TMI_Preset 7 4"};
     for (int ch = 0; ch < CHANNELS; ++ch) {
         const std::string n = std::to_string(ch + 1);
-        expected = concat(expected, std::vector<std::string>{
-                                        "TMI_VoltageQ 7 " + n + " 4", "TMI_CurrentQ 7 " + n + " 4",
-                                        "SetCtrlVal " + std::to_string(vset[ch]) + " " + number(fakeVoltage(ch + 1, 4)),
-                                        "SetCtrlVal " + std::to_string(iset[ch]) + " " + number(fakeCurrent(ch + 1, 4))});
+        expected = concat(expected,
+                          std::vector<std::string>{"TMI_VoltageQ 7 " + n + " 4", "TMI_CurrentQ 7 " + n + " 4",
+                                                   "SetCtrlVal " + std::to_string(vset[ch]) + " " +
+                                                       number(fakeVoltage(ch + 1, 4)),
+                                                   "SetCtrlVal " + std::to_string(iset[ch]) + " " +
+                                                       number(fakeCurrent(ch + 1, 4))});
     }
     EXPECT_THAT(calls(), ElementsAreArray(expected));
     EXPECT_EQ(gMask, 0x70 | 0x0A);
@@ -152,8 +158,9 @@ TEST_F(OutputControl, PresetRecallWithoutAnswerShowsNoValueMarksItAndSetWritesNo
     for (const std::string& call : calls())
         if (call.rfind("TMI_", 0) == 0)
             libraryCalls.push_back(call);
-    EXPECT_THAT(libraryCalls, ElementsAre("TMI_PresetQ 7", "TMI_VoltageQ 7 1 2",
-                                          "TMI_Current 7 1 2 " + number(current), "TMI_CurrentQ 7 1 2"));
+    EXPECT_THAT(libraryCalls,
+                ElementsAre("TMI_PresetQ 7", "TMI_VoltageQ 7 1 2", "TMI_Current 7 1 2 " + number(current),
+                            "TMI_CurrentQ 7 1 2"));
     EXPECT_EQ(shown(vset[0]), fakeVoltage(1, 2));
     EXPECT_FALSE(marked(vset[0]));
 }

@@ -12,6 +12,8 @@
 
 #include <filesystem>
 #include <sstream>
+#include <string>
+#include <vector>
 
 class PanelTest : public DriverTest {
 public:

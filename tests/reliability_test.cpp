@@ -8,19 +8,23 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <random>
 #include <regex>
 #include <sstream>
+#include <string>
+#include <vector>
 
 namespace {
 
 // Everything an operator can do, so every callback runs against whatever
 // library is in place; then Exit.
-const std::string kWorkEverything = "click:SwitchOnOffCB;click:ReadCB;value:#16=5;click:SetCB;value:SetPresetCB=3;"
-                                    "click:LogToFileCB;interval:0.02;click:TimerOnOffCB;wait:150;click:TimerOnOffCB;"
-                                    "click:SetMaskCB;click:ReadCB;click:SwitchOnOffCB;click:ExitCB";
+const std::string kWorkEverything =
+    "click:SwitchOnOffCB;click:ReadCB;value:PANEL_VSET1=5;click:SetCB;value:SetPresetCB=3;"
+    "click:LogToFileCB;interval:0.02;click:TimerOnOffCB;wait:150;click:TimerOnOffCB;"
+    "click:SetMaskCB;click:ReadCB;click:SwitchOnOffCB;click:ExitCB";
 
 std::vector<std::string> split(const std::string& text, char by)
 {
@@ -33,7 +37,7 @@ std::vector<std::string> split(const std::string& text, char by)
 
 } // namespace
 
-class Reliability : public OnSimulatedSupplyRun {};
+class Reliability : public OnSimulatedSupplyRun { };
 
 TEST_F(Reliability, EveryMissingExportStillStartsShowsItsPopupsAndNeverCallsANullEntry)
 {
@@ -101,7 +105,8 @@ TEST_F(Reliability, InjectedFaultsAreSurvivedAndLoggedHonestly)
         records += log.records;
     }
     const std::string gone = readFile(dir_ + "/railmon.log");
-    std::printf("injected faults: %d of %zu survived, %ld records, all well-formed\n", survived, faults.size(), records);
+    std::printf("injected faults: %d of %zu survived, %ld records, all well-formed\n", survived, faults.size(),
+                records);
 }
 
 TEST_F(Reliability, DeviceGoneMidRunIsLoggedAsNoReading)

@@ -4,15 +4,18 @@
 #include "sim_state_file.h"
 #include "sim_supply.h"
 #include "test_paths.h"
-#include "tmi_entry_points.h"
+#include "tmi_api.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <string>
+#include <vector>
 
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -150,13 +153,21 @@ TEST_F(SimStateFile, DamagedFilesAreRefusedWithAReason)
         good = readFile(path());
     }
     const std::vector<std::string> damaged = {
-        "",                                      // empty
-        good.substr(0, good.size() / 2),         // truncated
-        "garbage\n",                             // not ours
-        std::string("\0\xff\x13 binary", 10),    // binary
-        good + "1 1 1 0.1\n",                    // repeated line
-        [&] { std::string s = good; s.replace(s.find("active 1"), 8, "active 9"); return s; }(),
-        [&] { std::string s = good; s.replace(s.find("\n1 1 "), 5, "\n1 1 99"); return s; }(), // out of rating
+        "",                                   // empty
+        good.substr(0, good.size() / 2),      // truncated
+        "garbage\n",                          // not ours
+        std::string("\0\xff\x13 binary", 10), // binary
+        good + "1 1 1 0.1\n",                 // repeated line
+        [&] {
+            std::string s = good;
+            s.replace(s.find("active 1"), 8, "active 9");
+            return s;
+        }(),
+        [&] {
+            std::string s = good;
+            s.replace(s.find("\n1 1 "), 5, "\n1 1 99");
+            return s;
+        }(), // out of rating
     };
     for (const std::string& text : damaged) {
         writeFile(path(), text);
@@ -191,8 +202,8 @@ protected:
     {
         library_ = LoadLibraryA(RAILMON_BIN_DIR "/libTMI_API.so");
         ASSERT_NE(library_, nullptr);
-#define BIND(name, bind, params) name = reinterpret_cast<int(*) params>(GetProcAddress(library_, #name));
-        TMI_ENTRY_POINTS(BIND)
+#define BIND(name, params) name = reinterpret_cast<int(*) params>(GetProcAddress(library_, #name));
+        TMI_API_FUNCTIONS(BIND)
 #undef BIND
     }
     void unload()
@@ -202,8 +213,8 @@ protected:
         library_ = nullptr;
     }
 
-#define DECLARE(name, bind, params) int(*name) params = nullptr;
-    TMI_ENTRY_POINTS(DECLARE)
+#define DECLARE(name, params) int(*name) params = nullptr;
+    TMI_API_FUNCTIONS(DECLARE)
 #undef DECLARE
     char dev[5] = "PW-A";
     char usb[8] = "USB:1:1";
@@ -367,8 +378,13 @@ TEST_F(SimLibrary, InjectedFaultsShapeEveryReading)
     };
     const std::vector<Case> cases = {
         {"TMI_SIM_READING", "nan", [](double v, double a, char) { EXPECT_TRUE(std::isnan(v) && std::isnan(a)); }},
-        {"TMI_SIM_READING", "-inf", [](double v, double a, char) { EXPECT_TRUE(std::isinf(v) && v < 0 && std::isinf(a)); }},
-        {"TMI_SIM_READING", "range", [](double v, double a, char) { EXPECT_GT(v, 1e6); EXPECT_LT(a, 0); }},
+        {"TMI_SIM_READING", "-inf",
+         [](double v, double a, char) { EXPECT_TRUE(std::isinf(v) && v < 0 && std::isinf(a)); }},
+        {"TMI_SIM_READING", "range",
+         [](double v, double a, char) {
+             EXPECT_GT(v, 1e6);
+             EXPECT_LT(a, 0);
+         }},
         {"TMI_SIM_CVCC", "-7", [](double, double, char code) { EXPECT_EQ(code, -7); }},
     };
     for (const Case& c : cases) {

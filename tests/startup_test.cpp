@@ -6,7 +6,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
 
 using testing::ElementsAre;
 using testing::IsEmpty;
@@ -49,8 +53,9 @@ std::vector<std::string> startupQueries(int handle, int preset)
 TEST(Startup, NormalRunFillsThePanelFromTheSupplyAndHandsItBackAtExit)
 {
     HarnessOptions options;
-    options.script = "state;ctrl:32;ctrl:34;ctrl:16;ctrl:19;ctrl:11;ctrl:14;ctrl:6;ctrl:9;ctrl:3;ctrl:4;"
-                     "traces:35;traces:36;click:ExitCB";
+    options.script = "state;ctrl:PANEL_MAINOUTPUT;ctrl:PANEL_PRESET;ctrl:PANEL_VSET1;ctrl:PANEL_ISET1;"
+                     "ctrl:PANEL_VSET2;ctrl:PANEL_ISET2;ctrl:PANEL_VSET3;ctrl:PANEL_ISET3;ctrl:PANEL_VSET4;"
+                     "ctrl:PANEL_ISET4;traces:PANEL_ICHART;traces:PANEL_VCHART;click:ExitCB";
     const HarnessRun run = runHarness(options);
     EXPECT_EQ(run.process.exitCode, 0) << run.process.err;
     EXPECT_THAT(run.popups(), IsEmpty());
@@ -66,18 +71,17 @@ TEST(Startup, NormalRunFillsThePanelFromTheSupplyAndHandsItBackAtExit)
 
     auto has = [&](const std::string& line) { return testing::Contains(line); };
     EXPECT_THAT(run.stdoutLines, has("STATE gMask=15 gLogToFile=0"));
-    EXPECT_THAT(run.stdoutLines, has("CTRL 32 1")); // main output on
-    EXPECT_THAT(run.stdoutLines, has("CTRL 34 2")); // active preset
-    const int vsetIds[] = {16, 11, 6, 3}, isetIds[] = {19, 14, 9, 4};
+    EXPECT_THAT(run.stdoutLines, has("CTRL PANEL_MAINOUTPUT 1")); // main output on
+    EXPECT_THAT(run.stdoutLines, has("CTRL PANEL_PRESET 2"));     // active preset
     for (int ch = 1; ch <= 4; ++ch) {
         char line[64];
-        std::snprintf(line, sizeof line, "CTRL %d %g", vsetIds[ch - 1], fakeVoltage(ch, 2));
+        std::snprintf(line, sizeof line, "CTRL PANEL_VSET%d %g", ch, fakeVoltage(ch, 2));
         EXPECT_THAT(run.stdoutLines, has(line));
-        std::snprintf(line, sizeof line, "CTRL %d %g", isetIds[ch - 1], fakeCurrent(ch, 2));
+        std::snprintf(line, sizeof line, "CTRL PANEL_ISET%d %g", ch, fakeCurrent(ch, 2));
         EXPECT_THAT(run.stdoutLines, has(line));
     }
-    EXPECT_THAT(run.stdoutLines, has("TRACES 35 CH +18V|CH -18V|CH +6V|CH -6V"));
-    EXPECT_THAT(run.stdoutLines, has("TRACES 36 CH +18V|CH -18V|CH +6V|CH -6V"));
+    EXPECT_THAT(run.stdoutLines, has("TRACES PANEL_ICHART CH +18V|CH -18V|CH +6V|CH -6V"));
+    EXPECT_THAT(run.stdoutLines, has("TRACES PANEL_VCHART CH +18V|CH -18V|CH +6V|CH -6V"));
 }
 
 TEST(Startup, ClosingTheWindowShutsDownLikeExit)
@@ -87,7 +91,8 @@ TEST(Startup, ClosingTheWindowShutsDownLikeExit)
     const HarnessRun run = runHarness(options);
     EXPECT_EQ(run.process.exitCode, 0) << run.process.err;
     ASSERT_GE(run.calls.size(), 2u);
-    EXPECT_THAT(std::vector(run.calls.end() - 2, run.calls.end()), ElementsAre("TMI_RemoteLocal 7", "TMI_HandleClose 7"));
+    EXPECT_THAT(std::vector(run.calls.end() - 2, run.calls.end()),
+                ElementsAre("TMI_RemoteLocal 7", "TMI_HandleClose 7"));
 }
 
 TEST(Startup, MaskComesFromTheEnableButtonsAsStored)

@@ -18,9 +18,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <functional>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -38,28 +41,21 @@ int CVICALLBACK recordingCallback(int, int control, int event, void*, int, int)
     return 0;
 }
 
-#define RECORDING(name)                           \
-    constexpr char name##Name[] = #name;          \
-    int CVICALLBACK name(int p, int c, int e, void* d, int a, int b) { return recordingCallback<name##Name>(p, c, e, d, a, b); }
-RECORDING(ExitCB)
-RECORDING(LogToFileCB)
-RECORDING(ReadCB)
-RECORDING(SetCB)
-RECORDING(SetIntervalCB)
-RECORDING(SetMaskCB)
-RECORDING(SetPresetCB)
-RECORDING(SwitchOnOffCB)
-RECORDING(TimerCB)
-RECORDING(TimerOnOffCB)
+#define RECORDING(name)                                              \
+    constexpr char name##Name[] = #name;                             \
+    int CVICALLBACK name(int p, int c, int e, void* d, int a, int b) \
+    {                                                                \
+        return recordingCallback<name##Name>(p, c, e, d, a, b);      \
+    }
+RAILMON_PANEL_CALLBACKS(RECORDING)
 #undef RECORDING
 
 } // namespace
 
 const UICallbackName uiCallbackNames[] = {
-    {"ExitCB", ExitCB},       {"LogToFileCB", LogToFileCB},     {"ReadCB", ReadCB},
-    {"SetCB", SetCB},         {"SetIntervalCB", SetIntervalCB}, {"SetMaskCB", SetMaskCB},
-    {"SetPresetCB", SetPresetCB}, {"SwitchOnOffCB", SwitchOnOffCB}, {"TimerCB", TimerCB},
-    {"TimerOnOffCB", TimerOnOffCB},
+#define CALLBACK_NAME(name) {#name, name},
+    RAILMON_PANEL_CALLBACKS(CALLBACK_NAME)
+#undef CALLBACK_NAME
 };
 const std::size_t uiCallbackNameCount = std::size(uiCallbackNames);
 
@@ -142,8 +138,12 @@ protected:
     std::string dir_, stderr_;
 };
 
-const int kVmon[] = {24, 18, 13, 8}, kImon[] = {23, 17, 12, 7}, kVset[] = {16, 11, 6, 3}, kIset[] = {19, 14, 9, 4},
-          kRadiob[] = {20, 15, 10, 5}, kCvcc[] = {30, 29, 28, 27};
+const int kVmon[] = {PANEL_VMON1, PANEL_VMON2, PANEL_VMON3, PANEL_VMON4},
+          kImon[] = {PANEL_IMON1, PANEL_IMON2, PANEL_IMON3, PANEL_IMON4},
+          kVset[] = {PANEL_VSET1, PANEL_VSET2, PANEL_VSET3, PANEL_VSET4},
+          kIset[] = {PANEL_ISET1, PANEL_ISET2, PANEL_ISET3, PANEL_ISET4},
+          kRadiob[] = {PANEL_ENABLE1, PANEL_ENABLE2, PANEL_ENABLE3, PANEL_ENABLE4},
+          kCvcc[] = {PANEL_CVCC1, PANEL_CVCC2, PANEL_CVCC3, PANEL_CVCC4};
 
 } // namespace
 
@@ -198,21 +198,34 @@ TEST_F(PanelFile, BrokenFilesGiveANegativeHandleAndOneLineNamingTheCause)
     };
     const std::vector<Case> cases = {
         {"malformed XML", [&] { return loadText(readFile(RAILMON_PANEL_FILE).substr(0, 3000)); }, ""},
-        {"binary garbage", [&] {
-             static const char bytes[] = "\x7f" "ELF\0\0\x01\xff garbage";
+        {"binary garbage",
+         [&] {
+             static const char bytes[] = "\x7f"
+                                         "ELF\0\0\x01\xff garbage";
              return loadText(std::string(bytes, sizeof bytes));
-         }, ""},
-        {"duplicate ID", [&] { return loadEdited("<number>24</number>", "<number>23</number>"); }, "used twice"},
-        {"unknown callback", [&] { return loadEdited("<string>ReadCB</string>", "<string>ReedCB</string>"); }, "ReedCB"},
+         },
+         ""},
+        {"duplicate ID",
+         [&] { return loadWithProperty("vmon1", "ctrlId", "<number>" + std::to_string(PANEL_IMON1) + "</number>"); },
+         "used twice"},
+        {"unknown callback", [&] { return loadEdited("<string>ReadCB</string>", "<string>ReedCB</string>"); },
+         "ReedCB"},
         {"unknown class", [&] { return loadEdited("class=\"NumericIndicator\"", "class=\"FancyDial\""); }, "FancyDial"},
-        {"ID of the wrong type", [&] { return loadEdited("<number>24</number>", "<string>24</string>"); }, "ctrlId"},
-        {"ID out of range", [&] { return loadEdited("<number>24</number>", "<number>-4</number>"); }, "ctrlId"},
-        {"wrong panel", [&] { return loadEdited("<number>1</number>", "<number>2</number>"); }, "no panel 1"},
+        {"ID of the wrong type", [&] { return loadWithProperty("vmon1", "ctrlId", "<string>twenty-four</string>"); },
+         "ctrlId"},
+        {"ID out of range", [&] { return loadWithProperty("vmon1", "ctrlId", "<number>-4</number>"); }, "ctrlId"},
+        {"wrong panel", [&] { return loadWithProperty("RailmonPanel", "panelId", "<number>2</number>"); },
+         "no panel 1"},
         {"bad value labels", [&] { return loadEdited("1=Preset 1;", "one=Preset 1;"); }, "valueLabels"},
-        {"zero timer interval", [&] { return loadWithProperty("timer", "interval", "<double>0</double>"); }, "interval"},
-        {"text timer interval", [&] { return loadWithProperty("timer", "interval", "<string>often</string>"); }, "interval"},
-        {"huge chart history", [&] { return loadWithProperty("voltageChart", "pointsPerScreen", "<number>2000000000</number>"); }, "pointsPerScreen"},
-        {"equal switch values", [&] { return loadWithProperty("mainOutput", "onValue", "<number>0</number>"); }, "equal"},
+        {"zero timer interval", [&] { return loadWithProperty("timer", "interval", "<double>0</double>"); },
+         "interval"},
+        {"text timer interval", [&] { return loadWithProperty("timer", "interval", "<string>often</string>"); },
+         "interval"},
+        {"huge chart history",
+         [&] { return loadWithProperty("voltageChart", "pointsPerScreen", "<number>2000000000</number>"); },
+         "pointsPerScreen"},
+        {"equal switch values", [&] { return loadWithProperty("mainOutput", "onValue", "<number>0</number>"); },
+         "equal"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -246,9 +259,10 @@ TEST_F(PanelFile, ProgramWritesNeverCallBackButOperatorActionsCommitOnce)
     widget<QDoubleSpinBox>(PANEL_INTERVAL)->stepUp();
     auto* combo = widget<QComboBox>(PANEL_PRESET);
     emit combo->activated(1);
-    EXPECT_EQ(gEvents, (std::vector<Event>{{"SetMaskCB", kRadiob[1], EVENT_COMMIT},
-                                           {"SetIntervalCB", PANEL_INTERVAL, EVENT_COMMIT},
-                                           {"SetPresetCB", PANEL_PRESET, EVENT_COMMIT}}));
+    EXPECT_EQ(gEvents,
+              (std::vector<Event>{{"SetMaskCB", kRadiob[1], EVENT_COMMIT},
+                                  {"SetIntervalCB", PANEL_INTERVAL, EVENT_COMMIT},
+                                  {"SetPresetCB", PANEL_PRESET, EVENT_COMMIT}}));
     int ison = -1;
     GetCtrlVal(panel_, kRadiob[1], &ison);
     EXPECT_EQ(ison, 1);

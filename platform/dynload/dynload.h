@@ -22,6 +22,7 @@
 
 typedef void* HINSTANCE;
 typedef void (*FARPROC)(void);
+typedef unsigned long DWORD;
 
 // Loads a library by file name; null when it cannot be loaded.
 HINSTANCE LoadLibraryA(const char* fileName);
@@ -30,4 +31,24 @@ FARPROC GetProcAddress(HINSTANCE library, const char* name);
 // Unloads the library; nonzero on success, as on Windows.
 int FreeLibrary(HINSTANCE library);
 
+// The file a loaded library came from, terminated and cut to `size`; the
+// length copied, 0 when there is none. As on Windows.
+DWORD GetModuleFileNameA(HINSTANCE library, char* fileName, DWORD size);
+
+// Why the last LoadLibraryA or GetProcAddress of this thread failed, in
+// Windows' codes: ERROR_MOD_NOT_FOUND (not found), ERROR_BAD_EXE_FORMAT (not
+// a library for this machine: another architecture, or no library at all),
+// ERROR_PROC_NOT_FOUND (no such export); 0 after a success.
+DWORD GetLastError(void);
+enum : DWORD {
+    ERROR_MOD_NOT_FOUND = 126,
+    ERROR_PROC_NOT_FOUND = 127,
+    ERROR_BAD_EXE_FORMAT = 193,
+};
+
 #endif
+
+// The platform's own words for the last failure of LoadLibraryA or
+// GetProcAddress on this thread (the dynamic linker's message, or the
+// system's text for the error code); empty after a success.
+const char* LastLoadErrorText(void);

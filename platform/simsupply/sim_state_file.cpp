@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
+#include <string>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -30,7 +31,7 @@ bool makeDirectories(const std::string& dir)
 {
     if (dir.empty() || dir == "." || dir == "/")
         return true;
-    struct stat st {};
+    struct stat st = {};
     if (stat(dir.c_str(), &st) == 0)
         return S_ISDIR(st.st_mode);
     if (!makeDirectories(directoryOf(dir)))
@@ -41,8 +42,8 @@ bool makeDirectories(const std::string& dir)
 bool withinRating(int channel, const Setpoint& set)
 {
     const Rating& r = kRatings[channel - 1];
-    return std::isfinite(set.volts) && std::isfinite(set.amps) && set.volts >= r.minVolts &&
-           set.volts <= r.maxVolts && set.amps >= 0.0 && set.amps <= r.maxAmps;
+    return std::isfinite(set.volts) && std::isfinite(set.amps) && set.volts >= r.minVolts && set.volts <= r.maxVolts &&
+        set.amps >= 0.0 && set.amps <= r.maxAmps;
 }
 
 } // namespace
@@ -69,7 +70,7 @@ LoadedMemory loadMemory(const std::string& path)
             result.problem = std::string("cannot read: ") + std::strerror(errno);
         return result;
     }
-    struct stat st {};
+    struct stat st = {};
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         close(fd);
         result.problem = "not a regular file";

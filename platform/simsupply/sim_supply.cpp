@@ -30,7 +30,10 @@ Memory factoryMemory()
     return memory;
 }
 
-Supply::Supply(Memory memory) : memory_(memory) {}
+Supply::Supply(Memory memory)
+    : memory_(memory)
+{
+}
 
 bool Supply::setVoltage(int channel, int preset, double volts)
 {

@@ -17,7 +17,7 @@
 // query leaves its outputs untouched.
 #include "sim_state_file.h"
 #include "sim_supply.h"
-#include "tmi_entry_points.h"
+#include "tmi_api.h"
 
 #include <algorithm>
 #include <chrono>
@@ -33,18 +33,16 @@
 #include <thread>
 #include <type_traits>
 
-#define TMI_EXPORT extern "C" __attribute__((visibility("default")))
-
 namespace {
 
 enum {
     TMI_SIM_OK = 0,
-    TMI_SIM_ENODEV = -1,    // no device, or not this handle
-    TMI_SIM_EINVAL = -2,    // a channel, preset or value that does not exist
-    TMI_SIM_ENULL = -3,     // a null output pointer
+    TMI_SIM_ENODEV = -1, // no device, or not this handle
+    TMI_SIM_EINVAL = -2, // a channel, preset or value that does not exist
+    TMI_SIM_ENULL = -3,  // a null output pointer
 };
 
-constexpr int kHandle = 1; // any positive number would do; never 0
+constexpr int kHandle = 1;     // any positive number would do; never 0
 constexpr int kTextSize = 255; // callers' buffers hold 255 chars
 const char kModelName[] = "PW-A 18/6 quad (simulated)";
 
@@ -138,7 +136,8 @@ bool changeMemory(Connection& c, Change change)
 // the latency a real round trip takes, with the lock held for the call.
 class Call {
 public:
-    explicit Call(int handle) : lock_(gMutex)
+    explicit Call(int handle)
+        : lock_(gMutex)
     {
         if (gConnection && gConnection->latencyMs > 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(gConnection->latencyMs));
@@ -198,7 +197,7 @@ void applyFaults(const Connection& c, sim::Reading& reading)
 
 // ---- Connection ------------------------------------------------------------
 
-TMI_EXPORT int TMI_HandleOpen(char* dev, char* usb)
+TMI_API_EXPORT int TMI_HandleOpen(char* dev, char* usb)
 {
     std::lock_guard<std::mutex> lock(gMutex);
     (void)usb;
@@ -228,7 +227,7 @@ TMI_EXPORT int TMI_HandleOpen(char* dev, char* usb)
     return kHandle;
 }
 
-TMI_EXPORT int TMI_HandleClose(int h)
+TMI_API_EXPORT int TMI_HandleClose(int h)
 {
     Call call(h);
     if (!call)
@@ -237,7 +236,7 @@ TMI_EXPORT int TMI_HandleClose(int h)
     return TMI_SIM_OK;
 }
 
-TMI_EXPORT int TMI_TimeOut(int h, int timeout)
+TMI_API_EXPORT int TMI_TimeOut(int h, int timeout)
 {
     Call call(h);
     if (!call)
@@ -246,19 +245,19 @@ TMI_EXPORT int TMI_TimeOut(int h, int timeout)
     return TMI_SIM_OK;
 }
 
-TMI_EXPORT int TMI_Refresh(int h)
+TMI_API_EXPORT int TMI_Refresh(int h)
 {
     Call call(h);
     return call ? TMI_SIM_OK : TMI_SIM_ENODEV;
 }
 
-TMI_EXPORT int TMI_ModelNameQ(int h, char* name)
+TMI_API_EXPORT int TMI_ModelNameQ(int h, char* name)
 {
     Call call(h);
     return call ? writeText(name, kModelName) : TMI_SIM_ENODEV;
 }
 
-TMI_EXPORT int TMI_RemoteLocal(int h)
+TMI_API_EXPORT int TMI_RemoteLocal(int h)
 {
     Call call(h);
     if (!call)
@@ -267,7 +266,7 @@ TMI_EXPORT int TMI_RemoteLocal(int h)
     return TMI_SIM_OK;
 }
 
-TMI_EXPORT int TMI_LocalLockOut(int h)
+TMI_API_EXPORT int TMI_LocalLockOut(int h)
 {
     Call call(h);
     return call ? TMI_SIM_OK : TMI_SIM_ENODEV;
@@ -299,27 +298,27 @@ int querySetpoint(int h, int ch, int preset, double* out, double sim::Setpoint::
 
 } // namespace
 
-TMI_EXPORT int TMI_Voltage(int h, unsigned char ch, unsigned char preset, double volts)
+TMI_API_EXPORT int TMI_Voltage(int h, unsigned char ch, unsigned char preset, double volts)
 {
     return writeSetpoint(h, ch, preset, volts, &sim::Supply::setVoltage);
 }
 
-TMI_EXPORT int TMI_VoltageQ(int h, unsigned char ch, unsigned char preset, double* volts)
+TMI_API_EXPORT int TMI_VoltageQ(int h, unsigned char ch, unsigned char preset, double* volts)
 {
     return querySetpoint(h, ch, preset, volts, &sim::Setpoint::volts);
 }
 
-TMI_EXPORT int TMI_Current(int h, unsigned char ch, unsigned char preset, double amps)
+TMI_API_EXPORT int TMI_Current(int h, unsigned char ch, unsigned char preset, double amps)
 {
     return writeSetpoint(h, ch, preset, amps, &sim::Supply::setCurrent);
 }
 
-TMI_EXPORT int TMI_CurrentQ(int h, unsigned char ch, unsigned char preset, double* amps)
+TMI_API_EXPORT int TMI_CurrentQ(int h, unsigned char ch, unsigned char preset, double* amps)
 {
     return querySetpoint(h, ch, preset, amps, &sim::Setpoint::amps);
 }
 
-TMI_EXPORT int TMI_Preset(int h, unsigned char preset)
+TMI_API_EXPORT int TMI_Preset(int h, unsigned char preset)
 {
     Call call(h);
     if (!call)
@@ -329,13 +328,13 @@ TMI_EXPORT int TMI_Preset(int h, unsigned char preset)
     return TMI_SIM_OK;
 }
 
-TMI_EXPORT int TMI_PresetQ(int h, unsigned char* preset)
+TMI_API_EXPORT int TMI_PresetQ(int h, unsigned char* preset)
 {
     Call call(h);
     return answer(call, preset, static_cast<unsigned char>(call ? call->supply.memory().activePreset : 0));
 }
 
-TMI_EXPORT int TMI_AllPresetQ(int h, double* values)
+TMI_API_EXPORT int TMI_AllPresetQ(int h, double* values)
 {
     // Preset-major: preset 1 channel 1 volts, amps, channel 2 volts, ... (32 values).
     Call call(h);
@@ -352,7 +351,7 @@ TMI_EXPORT int TMI_AllPresetQ(int h, double* values)
     return TMI_SIM_OK;
 }
 
-TMI_EXPORT int TMI_AllPresetQS(int h, char* text)
+TMI_API_EXPORT int TMI_AllPresetQS(int h, char* text)
 {
     // "P1:12.00,0.45,-12.00,0.45,...;P2:..." within the 255-char buffer.
     Call call(h);
@@ -372,7 +371,7 @@ TMI_EXPORT int TMI_AllPresetQS(int h, char* text)
     return writeText(text, out);
 }
 
-TMI_EXPORT int TMI_DataBackUp(int h)
+TMI_API_EXPORT int TMI_DataBackUp(int h)
 {
     Call call(h);
     if (!call)
@@ -383,7 +382,7 @@ TMI_EXPORT int TMI_DataBackUp(int h)
 
 // ---- Output ----------------------------------------------------------------
 
-TMI_EXPORT int TMI_MainOutput(int h, unsigned char state)
+TMI_API_EXPORT int TMI_MainOutput(int h, unsigned char state)
 {
     Call call(h);
     if (!call)
@@ -394,13 +393,13 @@ TMI_EXPORT int TMI_MainOutput(int h, unsigned char state)
     return TMI_SIM_OK;
 }
 
-TMI_EXPORT int TMI_MainOutputQ(int h, unsigned char* state)
+TMI_API_EXPORT int TMI_MainOutputQ(int h, unsigned char* state)
 {
     Call call(h);
     return answer(call, state, static_cast<unsigned char>(call && call->supply.mainOutput() ? 1 : 0));
 }
 
-TMI_EXPORT int TMI_MoniDataQ(int h, char ch, double* volts, double* amps, char* code)
+TMI_API_EXPORT int TMI_MoniDataQ(int h, char ch, double* volts, double* amps, char* code)
 {
     Call call(h);
     if (!call)
@@ -419,7 +418,7 @@ TMI_EXPORT int TMI_MoniDataQ(int h, char ch, double* volts, double* amps, char* 
     return TMI_SIM_OK;
 }
 
-TMI_EXPORT int TMI_OutputSel(int h, unsigned char ch, unsigned char on)
+TMI_API_EXPORT int TMI_OutputSel(int h, unsigned char ch, unsigned char on)
 {
     Call call(h);
     if (!call)
@@ -430,7 +429,7 @@ TMI_EXPORT int TMI_OutputSel(int h, unsigned char ch, unsigned char on)
     return TMI_SIM_OK;
 }
 
-TMI_EXPORT int TMI_OutputSelQ(int h, unsigned char ch, unsigned char* on)
+TMI_API_EXPORT int TMI_OutputSelQ(int h, unsigned char ch, unsigned char* on)
 {
     Call call(h);
     if (call && (ch < 1 || ch > sim::kChannels))
@@ -440,18 +439,18 @@ TMI_EXPORT int TMI_OutputSelQ(int h, unsigned char ch, unsigned char* on)
 
 // ---- Settings the application leaves alone ----------------------------------
 
-#define TMI_SIM_BYTE_SETTING(setter, query, field)                                  \
-    TMI_EXPORT int setter(int h, unsigned char value)                               \
-    {                                                                               \
-        Call call(h);                                                               \
-        if (!call)                                                                  \
-            return TMI_SIM_ENODEV;                                                  \
-        call->field = value;                                                        \
-        return TMI_SIM_OK;                                                          \
-    }                                                                               \
-    TMI_EXPORT int query(int h, unsigned char* value)                               \
-    {                                                                               \
-        Call call(h);                                                               \
+#define TMI_SIM_BYTE_SETTING(setter, query, field)                                      \
+    TMI_API_EXPORT int setter(int h, unsigned char value)                               \
+    {                                                                                   \
+        Call call(h);                                                                   \
+        if (!call)                                                                      \
+            return TMI_SIM_ENODEV;                                                      \
+        call->field = value;                                                            \
+        return TMI_SIM_OK;                                                              \
+    }                                                                                   \
+    TMI_API_EXPORT int query(int h, unsigned char* value)                               \
+    {                                                                                   \
+        Call call(h);                                                                   \
         return answer(call, value, call ? call->field : static_cast<unsigned char>(0)); \
     }
 
@@ -461,7 +460,7 @@ TMI_SIM_BYTE_SETTING(TMI_TrackingMode, TMI_TrackingModeQ, trackingMode)
 TMI_SIM_BYTE_SETTING(TMI_Display, TMI_DisplayQ, display)
 #undef TMI_SIM_BYTE_SETTING
 
-TMI_EXPORT int TMI_SRQEnable(int h, unsigned char on)
+TMI_API_EXPORT int TMI_SRQEnable(int h, unsigned char on)
 {
     Call call(h);
     if (!call)
@@ -470,7 +469,7 @@ TMI_EXPORT int TMI_SRQEnable(int h, unsigned char on)
     return TMI_SIM_OK;
 }
 
-TMI_EXPORT int TMI_TrackingGroup(int h, unsigned char group, unsigned char value)
+TMI_API_EXPORT int TMI_TrackingGroup(int h, unsigned char group, unsigned char value)
 {
     Call call(h);
     if (!call)
@@ -479,7 +478,7 @@ TMI_EXPORT int TMI_TrackingGroup(int h, unsigned char group, unsigned char value
     return TMI_SIM_OK;
 }
 
-TMI_EXPORT int TMI_TrackingGroupQ(int h, unsigned char group, unsigned char* value)
+TMI_API_EXPORT int TMI_TrackingGroupQ(int h, unsigned char group, unsigned char* value)
 {
     Call call(h);
     if (!call)
@@ -488,7 +487,7 @@ TMI_EXPORT int TMI_TrackingGroupQ(int h, unsigned char group, unsigned char* val
     return answer(call, value, it == call->trackingGroup.end() ? static_cast<unsigned char>(0) : it->second);
 }
 
-TMI_EXPORT int TMI_TrackingData(int h, unsigned char a, unsigned char b, double value)
+TMI_API_EXPORT int TMI_TrackingData(int h, unsigned char a, unsigned char b, double value)
 {
     Call call(h);
     if (!call)
@@ -497,7 +496,7 @@ TMI_EXPORT int TMI_TrackingData(int h, unsigned char a, unsigned char b, double 
     return TMI_SIM_OK;
 }
 
-TMI_EXPORT int TMI_TrackingDataQ(int h, unsigned char a, unsigned char b, double* value)
+TMI_API_EXPORT int TMI_TrackingDataQ(int h, unsigned char a, unsigned char b, double* value)
 {
     Call call(h);
     if (!call)
@@ -506,7 +505,7 @@ TMI_EXPORT int TMI_TrackingDataQ(int h, unsigned char a, unsigned char b, double
     return answer(call, value, it == call->trackingData.end() ? 0.0 : it->second);
 }
 
-TMI_EXPORT int TMI_DelayTime(int h, unsigned char ch, double seconds)
+TMI_API_EXPORT int TMI_DelayTime(int h, unsigned char ch, double seconds)
 {
     Call call(h);
     if (!call)
@@ -517,7 +516,7 @@ TMI_EXPORT int TMI_DelayTime(int h, unsigned char ch, double seconds)
     return TMI_SIM_OK;
 }
 
-TMI_EXPORT int TMI_DelayTimeQ(int h, unsigned char ch, double* seconds)
+TMI_API_EXPORT int TMI_DelayTimeQ(int h, unsigned char ch, double* seconds)
 {
     Call call(h);
     if (!call)
@@ -526,7 +525,7 @@ TMI_EXPORT int TMI_DelayTimeQ(int h, unsigned char ch, double* seconds)
     return answer(call, seconds, it == call->delayTime.end() ? 0.0 : it->second);
 }
 
-TMI_EXPORT int TMI_AdrQ(int h, unsigned char* address)
+TMI_API_EXPORT int TMI_AdrQ(int h, unsigned char* address)
 {
     Call call(h);
     return answer(call, address, static_cast<unsigned char>(1)); // "USB:1:1"
@@ -534,7 +533,7 @@ TMI_EXPORT int TMI_AdrQ(int h, unsigned char* address)
 
 // A raw command channel: TMI_Out sends a command, TMI_In reads the answer.
 // Only the identification query is understood.
-TMI_EXPORT int TMI_Out(int h, char* command)
+TMI_API_EXPORT int TMI_Out(int h, char* command)
 {
     Call call(h);
     if (!call)
@@ -545,7 +544,7 @@ TMI_EXPORT int TMI_Out(int h, char* command)
     return TMI_SIM_OK;
 }
 
-TMI_EXPORT int TMI_In(int h, char* answerText)
+TMI_API_EXPORT int TMI_In(int h, char* answerText)
 {
     Call call(h);
     if (!call)
@@ -556,7 +555,7 @@ TMI_EXPORT int TMI_In(int h, char* answerText)
 }
 
 // Each export must have exactly the prototype that railmon binds it with.
-#define TMI_CHECK_PROTOTYPE(name, bind, params) \
+#define TMI_CHECK_PROTOTYPE(name, params) \
     static_assert(std::is_same_v<decltype(&name), int(*) params>, #name " has the wrong prototype");
-TMI_ENTRY_POINTS(TMI_CHECK_PROTOTYPE)
+TMI_API_FUNCTIONS(TMI_CHECK_PROTOTYPE)
 #undef TMI_CHECK_PROTOTYPE

@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include <sys/socket.h>
 #include <sys/un.h>

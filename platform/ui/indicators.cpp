@@ -2,6 +2,7 @@
 
 #include <QResizeEvent>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -20,7 +21,9 @@ void styleAsDisplay(QLabel* label)
 }
 } // namespace
 
-NumericIndicator::NumericIndicator(QWidget* parent) : QLabel(parent), value_(std::nan(""))
+NumericIndicator::NumericIndicator(QWidget* parent)
+    : QLabel(parent)
+    , value_(std::nan(""))
 {
     styleAsDisplay(this);
     refresh();
@@ -45,8 +48,10 @@ QSize NumericIndicator::sizeHint() const
     // -1.2e+308, whatever is shown at the moment.
     const QFontMetrics metrics(font());
     const int chars = std::max(decimals() + 6, 10);
-    const int margins = 2 * frameWidth() + 2 * std::max(margin(), 3) + contentsMargins().left() + contentsMargins().right();
-    return {metrics.horizontalAdvance(QString(chars, QLatin1Char('0'))) + margins, metrics.height() + 2 * frameWidth() + 4};
+    const int margins =
+        2 * frameWidth() + 2 * std::max(margin(), 3) + contentsMargins().left() + contentsMargins().right();
+    return {metrics.horizontalAdvance(QString(chars, QLatin1Char('0'))) + margins,
+            metrics.height() + 2 * frameWidth() + 4};
 }
 
 QSize NumericIndicator::minimumSizeHint() const
@@ -88,7 +93,8 @@ void NumericIndicator::refresh()
     setText(format(value_));
 }
 
-RingIndicator::RingIndicator(QWidget* parent) : QLabel(parent)
+RingIndicator::RingIndicator(QWidget* parent)
+    : QLabel(parent)
 {
     styleAsDisplay(this);
     setAlignment(Qt::AlignCenter);

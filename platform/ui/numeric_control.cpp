@@ -5,6 +5,7 @@
 #include <QSignalBlocker>
 #include <QTimer>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -24,7 +25,8 @@ QString bareNumber(const QDoubleSpinBox* box, QString text)
 }
 } // namespace
 
-NumericControl::NumericControl(QWidget* parent) : QDoubleSpinBox(parent)
+NumericControl::NumericControl(QWidget* parent)
+    : QDoubleSpinBox(parent)
 {
     // An entry commits when finished (Enter, focus-out, an arrow step), never
     // at every keystroke.
@@ -182,8 +184,7 @@ void NumericControl::updateLook()
     QStringList tips;
     QString style;
     if (!refused_.isEmpty()) {
-        tips << QStringLiteral("%1 was refused: the range is %2; the previous value stays.")
-                    .arg(refused_, rangeText());
+        tips << QStringLiteral("%1 was refused: the range is %2; the previous value stays.").arg(refused_, rangeText());
         style = QStringLiteral("border: 2px solid %1;").arg(kRefusedBorder);
     }
     if (pending_) {

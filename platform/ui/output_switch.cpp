@@ -2,7 +2,8 @@
 
 #include <QSignalBlocker>
 
-OutputSwitch::OutputSwitch(QWidget* parent) : QPushButton(parent)
+OutputSwitch::OutputSwitch(QWidget* parent)
+    : QPushButton(parent)
 {
     setCheckable(true);
     QFont big = font();
@@ -61,7 +62,8 @@ QSize OutputSwitch::sizeHint() const
 {
     const QFontMetrics metrics(font());
     // Wide enough for the longest label, so the switch never changes size.
-    return {metrics.horizontalAdvance(QStringLiteral("? -2147483648")) / 2 + metrics.horizontalAdvance(QStringLiteral("OFF")) + 24,
+    return {metrics.horizontalAdvance(QStringLiteral("? -2147483648")) / 2 +
+                metrics.horizontalAdvance(QStringLiteral("OFF")) + 24,
             metrics.height() * 2 + 8};
 }
 

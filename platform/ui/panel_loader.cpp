@@ -19,6 +19,7 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <optional>
 
 namespace {
 
@@ -92,15 +93,14 @@ CtrlCallbackPtr findCallback(const QString& name)
 }
 
 // An int property that must be present with exactly that type when given.
-std::optional<int> intProperty(const QObject* object, const char* name, int fallback, int low, int high,
-                               QString* error)
+std::optional<int> intProperty(const QObject* object, const char* name, int fallback, int low, int high, QString* error)
 {
     const QVariant v = object->property(name);
     if (!v.isValid())
         return fallback;
     if (v.typeId() != QMetaType::Int) {
-        *error = QStringLiteral("%1 '%2': %3 is not an integer").arg(object->metaObject()->className(),
-                                                                      object->objectName(), name);
+        *error = QStringLiteral("%1 '%2': %3 is not an integer")
+                     .arg(object->metaObject()->className(), object->objectName(), name);
         return std::nullopt;
     }
     if (v.toInt() < low || v.toInt() > high) {
@@ -288,7 +288,8 @@ std::variant<Panel, QString> loadPanelFile(const QString& path, int panelResourc
     if (!loader.unknownClasses.isEmpty())
         return fail(QStringLiteral("unknown control class '%1'").arg(loader.unknownClasses.first()));
     if (!root)
-        return fail(loader.errorString().isEmpty() ? QStringLiteral("not a panel file") : loader.errorString().simplified());
+        return fail(loader.errorString().isEmpty() ? QStringLiteral("not a panel file")
+                                                   : loader.errorString().simplified());
     if (!warnings.isEmpty())
         return fail(warnings.first());
 

@@ -13,7 +13,7 @@
 //   on a TimerControl: interval (seconds, > 0), enabled (bool).
 #pragma once
 
-#include "panel.h"
+#include "panel_registry.h"
 
 #include <QString>
 

@@ -1,12 +1,19 @@
 // The runtime's entry points over Qt Widgets.
+//
+// Built twice: as the runtime programs use, and with UI_TEST_HOOKS for the
+// tests, which observe and steer it through userint_testing.h. Only the
+// second build has the hooks, so no program checks one on its way to a
+// value write, a plot or a pop-up.
 #include "userint.h"
+#ifdef UI_TEST_HOOKS
 #include "userint_testing.h"
+#endif
 
 #include "display_check.h"
 #include "numeric_control.h"
 #include "output_switch.h"
-#include "panel.h"
 #include "panel_loader.h"
+#include "panel_registry.h"
 #include "stop_signals.h"
 #include "strip_chart.h"
 #include "timer_control.h"
@@ -21,10 +28,13 @@
 #include <QSpinBox>
 #include <QTimer>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <string>
 
 namespace {
 
@@ -109,12 +119,6 @@ QString programName(char* argv[])
 
 } // namespace
 
-UITestHooks& uiTestHooks()
-{
-    static UITestHooks hooks;
-    return hooks;
-}
-
 int InitCVIRTEEx(void*, char* argv[], void*)
 {
     if (runtimeReady())
@@ -158,8 +162,11 @@ int LoadPanel(int, const char* fileName, int panelResourceId)
         return UIE_BAD_ARGUMENT;
     QString path = QString::fromLocal8Bit(fileName);
     if (!path.contains('/')) {
-        const std::string& override = uiTestHooks().panelDirectory;
-        const QString dir = override.empty() ? QCoreApplication::applicationDirPath() : QString::fromStdString(override);
+        QString dir = QCoreApplication::applicationDirPath();
+#ifdef UI_TEST_HOOKS
+        if (!uiTestHooks().panelDirectory.empty())
+            dir = QString::fromStdString(uiTestHooks().panelDirectory);
+#endif
         path = QDir(dir).filePath(path);
     }
     std::variant<Panel, QString> loaded = loadPanelFile(path, panelResourceId);
@@ -200,8 +207,10 @@ int RunUserInterface(void)
     if (stopping())
         return 0;
     TimerControl::setLoopRunning(true);
+#ifdef UI_TEST_HOOKS
     if (uiTestHooks().loopStarted)
         QTimer::singleShot(0, [] { uiTestHooks().loopStarted(); });
+#endif
     const int code = QApplication::exec();
     TimerControl::setLoopRunning(false);
     return code;
@@ -248,8 +257,10 @@ int GetCtrlVal(int panel, int control, unsigned char* value)
 
 int SetCtrlVal(int panel, int control, double value)
 {
+#ifdef UI_TEST_HOOKS
     if (uiTestHooks().valueSet)
         uiTestHooks().valueSet(panel, control, value);
+#endif
     Control* c = findControl(panel, control);
     if (!c)
         return missingControl(panel);
@@ -328,8 +339,8 @@ int SetTraceAttributeEx(int panel, int control, int trace, int attribute, const 
     return chart->setTraceLabel(trace, QString::fromUtf8(value)) ? 0 : UIE_BAD_ATTRIBUTE;
 }
 
-int PlotStripChart(int panel, int control, const void* array, int numberOfPoints, int startingIndex,
-                   int skipCount, int dataType)
+int PlotStripChart(int panel, int control, const void* array, int numberOfPoints, int startingIndex, int skipCount,
+                   int dataType)
 {
     Control* c = findControl(panel, control);
     if (!c)
@@ -342,8 +353,10 @@ int PlotStripChart(int panel, int control, const void* array, int numberOfPoints
         return UIE_BAD_ARGUMENT;
     const double* values = static_cast<const double*>(array) + startingIndex;
     chart->plot(values, numberOfPoints);
+#ifdef UI_TEST_HOOKS
     if (uiTestHooks().plotted)
         uiTestHooks().plotted(panel, control, values, numberOfPoints);
+#endif
     return 0;
 }
 
@@ -351,10 +364,12 @@ int MessagePopup(const char* title, const char* message)
 {
     const char* t = title ? title : "";
     const char* m = message ? message : "";
+#ifdef UI_TEST_HOOKS
     if (uiTestHooks().popup) {
         uiTestHooks().popup(t, m);
         return 0;
     }
+#endif
     if (!runtimeReady())
         return UIE_NO_RUNTIME;
     if (stopping())
@@ -379,28 +394,4 @@ int ResumeTimerCallbacks(void)
 {
     TimerControl::setAllEnabled(true);
     return 0;
-}
-
-QWidget* uiPanelWidget(int panel)
-{
-    Panel* p = findPanel(panel);
-    return p ? p->root : nullptr;
-}
-
-QObject* uiControlObject(int panel, int control)
-{
-    Control* c = findControl(panel, control);
-    return c ? c->object.data() : nullptr;
-}
-
-QObject* uiControlByCallback(int panel, const char* callbackName)
-{
-    Panel* p = findPanel(panel);
-    if (!p || !callbackName)
-        return nullptr;
-    for (const Control& c : std::as_const(p->controls)) {
-        if (c.object && c.callbackName == QLatin1String(callbackName))
-            return c.object;
-    }
-    return nullptr;
 }

@@ -2,16 +2,18 @@
 
 #include <QDateTime>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
 // Distinct on white and in grey-scale print-outs.
-const QColor kTraceColours[] = {QColor(200, 30, 30), QColor(30, 90, 200), QColor(20, 150, 60),
+const QColor kTraceColours[] = {QColor(200, 30, 30), QColor(30, 90, 200),  QColor(20, 150, 60),
                                 QColor(160, 90, 10), QColor(120, 40, 160), QColor(0, 140, 140)};
 constexpr int kFrameMs = 16; // about 60 frames per second
 } // namespace
 
-StripChart::StripChart(QWidget* parent) : QCustomPlot(parent)
+StripChart::StripChart(QWidget* parent)
+    : QCustomPlot(parent)
 {
     auto ticker = QSharedPointer<QCPAxisTickerDateTime>::create();
     ticker->setDateTimeFormat(QStringLiteral("HH:mm:ss"));

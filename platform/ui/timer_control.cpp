@@ -2,6 +2,7 @@
 
 #include <QList>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -17,7 +18,9 @@ constexpr double kMaxIntervalMs = 2147483647.0;
 } // namespace
 
 TimerControl::TimerControl(double intervalSeconds, bool enabled, QObject* parent)
-    : QObject(parent), intervalSeconds_(1.0), enabled_(enabled)
+    : QObject(parent)
+    , intervalSeconds_(1.0)
+    , enabled_(enabled)
 {
     // Coarse timers may be off by 5 %, which shows as jitter on a 20 ms chart.
     timer_.setTimerType(Qt::PreciseTimer);

@@ -2,6 +2,8 @@
 
 #include <QSet>
 
+#include <optional>
+
 std::optional<ValueLabels> parseValueLabels(const QString& text)
 {
     ValueLabels labels;

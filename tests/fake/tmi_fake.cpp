@@ -26,7 +26,7 @@
 //   TMI_FAKE_MODEL_LENGTH  N: the model name is N chars long, past the 255 the
 //                        library promises
 #include "fake_answers.h"
-#include "tmi_entry_points.h"
+#include "tmi_api.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -38,7 +38,8 @@
 
 #include <unistd.h>
 
-#define FAKE_EXPORT extern "C" __attribute__((visibility("default")))
+// The fake's own calls for tests are exported the same way as the 39.
+#define FAKE_EXPORT TMI_API_EXPORT
 
 namespace {
 
@@ -121,19 +122,37 @@ char cvccCode(int ch)
 }
 
 // Characters are logged as numbers, not as raw bytes.
-int num(char c) { return static_cast<signed char>(c); }
-int num(unsigned char c) { return c; }
+int num(char c)
+{
+    return static_cast<signed char>(c);
+}
+int num(unsigned char c)
+{
+    return c;
+}
 
 } // namespace
 
 // Marks the log when the library is loaded at all, so a test can tell "never
 // loaded" from "loaded but not called".
-__attribute__((constructor)) static void recordLoad() { record("# loaded"); }
+__attribute__((constructor)) static void recordLoad()
+{
+    record("# loaded");
+}
 
-FAKE_EXPORT const char* TMI_FakeCallLog() { return memoryLog().c_str(); }
-FAKE_EXPORT void TMI_FakeClearLog() { memoryLog().clear(); }
+FAKE_EXPORT const char* TMI_FakeCallLog()
+{
+    return memoryLog().c_str();
+}
+FAKE_EXPORT void TMI_FakeClearLog()
+{
+    memoryLog().clear();
+}
 // Lets a test put its own observations into the log, in order with the calls.
-FAKE_EXPORT void TMI_FakeNote(const char* line) { record(line); }
+FAKE_EXPORT void TMI_FakeNote(const char* line)
+{
+    record(line);
+}
 
 FAKE_EXPORT int TMI_HandleOpen(char* dev, char* usb)
 {
@@ -219,39 +238,171 @@ FAKE_EXPORT int TMI_MoniDataQ(int h, char ch, double* v, double* a, char* code)
 
 // The rest only record their arguments.
 #define FAKE_SIMPLE(name, ...) FAKE_EXPORT int name(__VA_ARGS__)
-FAKE_SIMPLE(TMI_HandleClose, int h) { record("TMI_HandleClose", h); return 0; }
-FAKE_SIMPLE(TMI_TimeOut, int h, int t) { record("TMI_TimeOut", h, t); return 0; }
-FAKE_SIMPLE(TMI_Refresh, int h) { record("TMI_Refresh", h); return 0; }
-FAKE_SIMPLE(TMI_MainOutput, int h, unsigned char s) { record("TMI_MainOutput", h, num(s)); return 0; }
-FAKE_SIMPLE(TMI_Delay, int h, unsigned char s) { record("TMI_Delay", h, num(s)); return 0; }
-FAKE_SIMPLE(TMI_DelayQ, int h, unsigned char* s) { record("TMI_DelayQ", h); *s = 0; return 0; }
-FAKE_SIMPLE(TMI_OutputSel, int h, unsigned char a, unsigned char b) { record("TMI_OutputSel", h, num(a), num(b)); return 0; }
-FAKE_SIMPLE(TMI_OutputSelQ, int h, unsigned char a, unsigned char* b) { record("TMI_OutputSelQ", h, num(a)); *b = 0; return 0; }
-FAKE_SIMPLE(TMI_TrackingOnOff, int h, unsigned char s) { record("TMI_TrackingOnOff", h, num(s)); return 0; }
-FAKE_SIMPLE(TMI_TrackingOnOffQ, int h, unsigned char* s) { record("TMI_TrackingOnOffQ", h); *s = 0; return 0; }
-FAKE_SIMPLE(TMI_TrackingMode, int h, unsigned char s) { record("TMI_TrackingMode", h, num(s)); return 0; }
-FAKE_SIMPLE(TMI_TrackingModeQ, int h, unsigned char* s) { record("TMI_TrackingModeQ", h); *s = 0; return 0; }
-FAKE_SIMPLE(TMI_TrackingGroup, int h, unsigned char a, unsigned char b) { record("TMI_TrackingGroup", h, num(a), num(b)); return 0; }
-FAKE_SIMPLE(TMI_TrackingGroupQ, int h, unsigned char a, unsigned char* b) { record("TMI_TrackingGroupQ", h, num(a)); *b = 0; return 0; }
-FAKE_SIMPLE(TMI_TrackingData, int h, unsigned char a, unsigned char b, double d) { record("TMI_TrackingData", h, num(a), num(b), d); return 0; }
-FAKE_SIMPLE(TMI_TrackingDataQ, int h, unsigned char a, unsigned char b, double* d) { record("TMI_TrackingDataQ", h, num(a), num(b)); *d = 0; return 0; }
-FAKE_SIMPLE(TMI_DelayTime, int h, unsigned char a, double d) { record("TMI_DelayTime", h, num(a), d); return 0; }
-FAKE_SIMPLE(TMI_DelayTimeQ, int h, unsigned char a, double* d) { record("TMI_DelayTimeQ", h, num(a)); *d = 0; return 0; }
-FAKE_SIMPLE(TMI_Display, int h, unsigned char s) { record("TMI_Display", h, num(s)); return 0; }
-FAKE_SIMPLE(TMI_DisplayQ, int h, unsigned char* s) { record("TMI_DisplayQ", h); *s = 0; return 0; }
-FAKE_SIMPLE(TMI_Preset, int h, unsigned char p) { record("TMI_Preset", h, num(p)); return 0; }
-FAKE_SIMPLE(TMI_AdrQ, int h, unsigned char* a) { record("TMI_AdrQ", h); *a = 0; return 0; }
-FAKE_SIMPLE(TMI_RemoteLocal, int h) { record("TMI_RemoteLocal", h); return 0; }
-FAKE_SIMPLE(TMI_LocalLockOut, int h) { record("TMI_LocalLockOut", h); return 0; }
-FAKE_SIMPLE(TMI_DataBackUp, int h) { record("TMI_DataBackUp", h); return 0; }
-FAKE_SIMPLE(TMI_SRQEnable, int h, unsigned char s) { record("TMI_SRQEnable", h, num(s)); return 0; }
-FAKE_SIMPLE(TMI_AllPresetQ, int h, double* d) { record("TMI_AllPresetQ", h); *d = 0; return 0; }
-FAKE_SIMPLE(TMI_AllPresetQS, int h, char* s) { record("TMI_AllPresetQS", h); *s = 0; return 0; }
-FAKE_SIMPLE(TMI_Out, int h, char* s) { record("TMI_Out", h, s ? s : "(null)"); return 0; }
-FAKE_SIMPLE(TMI_In, int h, char* s) { record("TMI_In", h); *s = 0; return 0; }
+FAKE_SIMPLE(TMI_HandleClose, int h)
+{
+    record("TMI_HandleClose", h);
+    return 0;
+}
+FAKE_SIMPLE(TMI_TimeOut, int h, int t)
+{
+    record("TMI_TimeOut", h, t);
+    return 0;
+}
+FAKE_SIMPLE(TMI_Refresh, int h)
+{
+    record("TMI_Refresh", h);
+    return 0;
+}
+FAKE_SIMPLE(TMI_MainOutput, int h, unsigned char s)
+{
+    record("TMI_MainOutput", h, num(s));
+    return 0;
+}
+FAKE_SIMPLE(TMI_Delay, int h, unsigned char s)
+{
+    record("TMI_Delay", h, num(s));
+    return 0;
+}
+FAKE_SIMPLE(TMI_DelayQ, int h, unsigned char* s)
+{
+    record("TMI_DelayQ", h);
+    *s = 0;
+    return 0;
+}
+FAKE_SIMPLE(TMI_OutputSel, int h, unsigned char a, unsigned char b)
+{
+    record("TMI_OutputSel", h, num(a), num(b));
+    return 0;
+}
+FAKE_SIMPLE(TMI_OutputSelQ, int h, unsigned char a, unsigned char* b)
+{
+    record("TMI_OutputSelQ", h, num(a));
+    *b = 0;
+    return 0;
+}
+FAKE_SIMPLE(TMI_TrackingOnOff, int h, unsigned char s)
+{
+    record("TMI_TrackingOnOff", h, num(s));
+    return 0;
+}
+FAKE_SIMPLE(TMI_TrackingOnOffQ, int h, unsigned char* s)
+{
+    record("TMI_TrackingOnOffQ", h);
+    *s = 0;
+    return 0;
+}
+FAKE_SIMPLE(TMI_TrackingMode, int h, unsigned char s)
+{
+    record("TMI_TrackingMode", h, num(s));
+    return 0;
+}
+FAKE_SIMPLE(TMI_TrackingModeQ, int h, unsigned char* s)
+{
+    record("TMI_TrackingModeQ", h);
+    *s = 0;
+    return 0;
+}
+FAKE_SIMPLE(TMI_TrackingGroup, int h, unsigned char a, unsigned char b)
+{
+    record("TMI_TrackingGroup", h, num(a), num(b));
+    return 0;
+}
+FAKE_SIMPLE(TMI_TrackingGroupQ, int h, unsigned char a, unsigned char* b)
+{
+    record("TMI_TrackingGroupQ", h, num(a));
+    *b = 0;
+    return 0;
+}
+FAKE_SIMPLE(TMI_TrackingData, int h, unsigned char a, unsigned char b, double d)
+{
+    record("TMI_TrackingData", h, num(a), num(b), d);
+    return 0;
+}
+FAKE_SIMPLE(TMI_TrackingDataQ, int h, unsigned char a, unsigned char b, double* d)
+{
+    record("TMI_TrackingDataQ", h, num(a), num(b));
+    *d = 0;
+    return 0;
+}
+FAKE_SIMPLE(TMI_DelayTime, int h, unsigned char a, double d)
+{
+    record("TMI_DelayTime", h, num(a), d);
+    return 0;
+}
+FAKE_SIMPLE(TMI_DelayTimeQ, int h, unsigned char a, double* d)
+{
+    record("TMI_DelayTimeQ", h, num(a));
+    *d = 0;
+    return 0;
+}
+FAKE_SIMPLE(TMI_Display, int h, unsigned char s)
+{
+    record("TMI_Display", h, num(s));
+    return 0;
+}
+FAKE_SIMPLE(TMI_DisplayQ, int h, unsigned char* s)
+{
+    record("TMI_DisplayQ", h);
+    *s = 0;
+    return 0;
+}
+FAKE_SIMPLE(TMI_Preset, int h, unsigned char p)
+{
+    record("TMI_Preset", h, num(p));
+    return 0;
+}
+FAKE_SIMPLE(TMI_AdrQ, int h, unsigned char* a)
+{
+    record("TMI_AdrQ", h);
+    *a = 0;
+    return 0;
+}
+FAKE_SIMPLE(TMI_RemoteLocal, int h)
+{
+    record("TMI_RemoteLocal", h);
+    return 0;
+}
+FAKE_SIMPLE(TMI_LocalLockOut, int h)
+{
+    record("TMI_LocalLockOut", h);
+    return 0;
+}
+FAKE_SIMPLE(TMI_DataBackUp, int h)
+{
+    record("TMI_DataBackUp", h);
+    return 0;
+}
+FAKE_SIMPLE(TMI_SRQEnable, int h, unsigned char s)
+{
+    record("TMI_SRQEnable", h, num(s));
+    return 0;
+}
+FAKE_SIMPLE(TMI_AllPresetQ, int h, double* d)
+{
+    record("TMI_AllPresetQ", h);
+    *d = 0;
+    return 0;
+}
+FAKE_SIMPLE(TMI_AllPresetQS, int h, char* s)
+{
+    record("TMI_AllPresetQS", h);
+    *s = 0;
+    return 0;
+}
+FAKE_SIMPLE(TMI_Out, int h, char* s)
+{
+    record("TMI_Out", h, s ? s : "(null)");
+    return 0;
+}
+FAKE_SIMPLE(TMI_In, int h, char* s)
+{
+    record("TMI_In", h);
+    *s = 0;
+    return 0;
+}
 #undef FAKE_SIMPLE
 
-#define FAKE_CHECK_PROTOTYPE(name, bind, params) \
+#define FAKE_CHECK_PROTOTYPE(name, params) \
     static_assert(std::is_same_v<decltype(&name), int(*) params>, #name " has the wrong prototype");
-TMI_ENTRY_POINTS(FAKE_CHECK_PROTOTYPE)
+TMI_API_FUNCTIONS(FAKE_CHECK_PROTOTYPE)
 #undef FAKE_CHECK_PROTOTYPE

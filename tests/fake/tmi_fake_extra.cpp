@@ -1,4 +1,11 @@
 // Names a newer library might export besides the 39; railmon must ignore them.
-#define FAKE_EXPORT extern "C" __attribute__((visibility("default")))
-FAKE_EXPORT int TMI_Reserved1(int) { return 0; }
-FAKE_EXPORT int TMI_VoltageX(int, unsigned char, double) { return 0; }
+#include "tmi_api.h"
+
+TMI_API_EXPORT int TMI_Reserved1(int)
+{
+    return 0;
+}
+TMI_API_EXPORT int TMI_VoltageX(int, unsigned char, double)
+{
+    return 0;
+}

@@ -18,9 +18,9 @@ std::string gPath;
 } // namespace
 
 const UICallbackName uiCallbackNames[] = {
-    {"ExitCB", ignore},        {"LogToFileCB", ignore},   {"ReadCB", ignore},    {"SetCB", ignore},
-    {"SetIntervalCB", ignore}, {"SetMaskCB", ignore},     {"SetPresetCB", ignore}, {"SwitchOnOffCB", ignore},
-    {"TimerCB", ignore},       {"TimerOnOffCB", ignore},
+#define CALLBACK_NAME(name) {#name, ignore},
+    RAILMON_PANEL_CALLBACKS(CALLBACK_NAME)
+#undef CALLBACK_NAME
 };
 const std::size_t uiCallbackNameCount = std::size(uiCallbackNames);
 

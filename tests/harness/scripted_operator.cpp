@@ -1,25 +1,28 @@
-// Linked into railmon's own code to make the harness: an operator that works
-// the panel from a script instead of a mouse, so whole runs of the real
-// program can be tested headless. Set up before main runs; does nothing to
-// railmon's own logic.
+// The harness: railmon's own main and callbacks (railmon_app, main renamed
+// railmon_main) with an operator that works the panel from a script instead
+// of a mouse, so whole runs of the real program can be tested headless. It
+// sets up its hooks, then runs railmon_main; it does nothing to railmon's
+// own logic.
 //
 // RAILMON_SCRIPT: actions separated by ';', run in order once the event loop
-// has started:
-//   click:NAME        click the button or switch whose callback is NAME
-//   value:NAME=X      enter X into the numeric control or ring whose callback is NAME
-//                     (or whose control ID is N, written #N), committing it
+// has started. A control is named as in the panel header (PANEL_VSET1) or by
+// its callback (SetCB), never by a bare number.
+//   click:NAME        click the button or switch
+//   value:NAME=X      enter X into the numeric control or ring, committing it
 //   wait:MS           let the loop run for MS milliseconds
 //   interval:S        set the timer's interval to S seconds directly, past the
 //                     interval control's range (for fast and soak runs)
 //   grab:PATH         save a screenshot of the panel
 //   text:NAME         print "TEXT NAME shown text" of a control, as the operator sees it
-//   chart:ID          print "CHART ID points span" of a strip chart: the points of
+//   chart:NAME        print "CHART NAME points span" of a strip chart: the points of
 //                     its first trace and the seconds between the first and last
 //   state             print "STATE gMask=... gLogToFile=..."
-//   ctrl:ID           print "CTRL ID value" (the value as GetCtrlVal reads it)
-//   traces:ID         print "TRACES ID label|label|..." of a strip chart
-//   tip:ID            print "TIP ID tooltip" of a control
+//   ctrl:NAME         print "CTRL NAME value" (the value as GetCtrlVal reads it)
+//   traces:NAME       print "TRACES NAME label|label|..." of a strip chart
+//   tip:NAME          print "TIP NAME tooltip" of a control
 //   close             close the window as an operator would
+// A mistyped script must not pass without testing anything: an unknown
+// action or control ends the run at once with exit status 3.
 // Every pop-up is printed as "POPUP title|message" and dismissed at once,
 // unless RAILMON_REAL_POPUPS=1 asks for the real modal boxes.
 // RAILMON_REPORT_TICKS=1 prints "TICK" once a tick has plotted its last chart,
@@ -35,20 +38,31 @@
 #include <QAbstractButton>
 #include <QAbstractSpinBox>
 #include <QComboBox>
-#include <QLabel>
 #include <QDoubleSpinBox>
+#include <QLabel>
 #include <QStringList>
 #include <QTimer>
 #include <QWidget>
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include <unistd.h>
 
+// railmon's main, as railmon_app names it.
+int railmon_main(int argc, char* argv[]);
+
 namespace {
 
-// The panel header's names, so scripts say PANEL_VSET1 rather than 16.
+[[noreturn]] void scriptError(const QString& what)
+{
+    std::fprintf(stderr, "harness: %s\n", qPrintable(what));
+    std::fflush(stdout);
+    _exit(3);
+}
+
+// The panel header's name of a control, so scripts say PANEL_VSET1, not 16.
 int controlIdNamed(const QString& name)
 {
 #define HARNESS_CONTROL_NAME(controlName, id, kind) \
@@ -56,20 +70,27 @@ int controlIdNamed(const QString& name)
         return id;
     RAILMON_PANEL_CONTROLS(HARNESS_CONTROL_NAME)
 #undef HARNESS_CONTROL_NAME
-    bool number = false;
-    const int id = (name.startsWith('#') ? name.mid(1) : name).toInt(&number);
-    return number ? id : 0;
+    return 0;
 }
 
-// A control by its name in the panel header (PANEL_SET), its ID (#38) or its
-// callback (SetCB).
+// A control by its name in the panel header (PANEL_SET) or its callback
+// (SetCB).
 QObject* controlFor(const QString& name)
 {
     const int id = controlIdNamed(name);
     QObject* object = id > 0 ? uiControlObject(pnl, id) : uiControlByCallback(pnl, name.toUtf8().constData());
     if (!object)
-        std::fprintf(stderr, "harness: no control %s\n", qPrintable(name));
+        scriptError(QStringLiteral("no control %1 on the panel").arg(name));
     return object;
+}
+
+// A control's ID by its panel-header name; the script ends if there is none.
+int namedId(const QString& name)
+{
+    const int id = controlIdNamed(name);
+    if (id == 0)
+        scriptError(QStringLiteral("no control named %1 in the panel header").arg(name));
+    return id;
 }
 
 QString shownText(QObject* object)
@@ -90,8 +111,10 @@ void perform(const QString& action)
     const QString verb = action.section(':', 0, 0);
     const QString argument = action.section(':', 1);
     if (verb == "click") {
-        if (auto* button = qobject_cast<QAbstractButton*>(controlFor(argument)))
-            button->click();
+        auto* button = qobject_cast<QAbstractButton*>(controlFor(argument));
+        if (!button)
+            scriptError(QStringLiteral("%1 is not a button").arg(argument));
+        button->click();
     } else if (verb == "value") {
         QObject* object = controlFor(argument.section('=', 0, 0));
         const double value = argument.section('=', 1).toDouble();
@@ -100,6 +123,8 @@ void perform(const QString& action)
         } else if (auto* combo = qobject_cast<QComboBox*>(object)) {
             combo->setCurrentIndex(combo->findData(static_cast<int>(value)));
             emit combo->activated(combo->currentIndex());
+        } else {
+            scriptError(QStringLiteral("%1 takes no value").arg(argument));
         }
     } else if (verb == "interval") {
         SetCtrlAttribute(pnl, PANEL_TIMER, ATTR_INTERVAL, argument.toDouble());
@@ -109,32 +134,29 @@ void perform(const QString& action)
         std::printf("STATE gMask=%d gLogToFile=%d\n", gMask, gLogToFile);
     } else if (verb == "ctrl") {
         double value = 0.0;
-        const int id = controlIdNamed(argument);
-        const int status = GetCtrlVal(pnl, id, &value);
-        std::printf("CTRL %d %s\n", id, status < 0 ? "error" : qPrintable(QString::number(value)));
+        const int status = GetCtrlVal(pnl, namedId(argument), &value);
+        std::printf("CTRL %s %s\n", qPrintable(argument), status < 0 ? "error" : qPrintable(QString::number(value)));
     } else if (verb == "traces") {
         QStringList labels;
-        const int id = controlIdNamed(argument);
-        if (auto* chart = qobject_cast<StripChart*>(uiControlObject(pnl, id)))
+        if (auto* chart = qobject_cast<StripChart*>(controlFor(argument)))
             for (int k = 0; k < chart->graphCount(); ++k)
                 labels << chart->graph(k)->name();
-        std::printf("TRACES %d %s\n", id, qPrintable(labels.join('|')));
+        std::printf("TRACES %s %s\n", qPrintable(argument), qPrintable(labels.join('|')));
     } else if (verb == "tip") {
-        const int id = controlIdNamed(argument);
-        auto* widget = qobject_cast<QWidget*>(uiControlObject(pnl, id));
-        std::printf("TIP %d %s\n", id, widget ? qPrintable(widget->toolTip().replace('\n', " | ")) : "(none)");
+        auto* widget = qobject_cast<QWidget*>(controlFor(argument));
+        std::printf("TIP %s %s\n", qPrintable(argument),
+                    widget ? qPrintable(widget->toolTip().replace('\n', " | ")) : "(none)");
     } else if (verb == "text") {
         std::printf("TEXT %s %s\n", qPrintable(argument), qPrintable(shownText(controlFor(argument))));
     } else if (verb == "chart") {
-        const int id = controlIdNamed(argument);
-        auto* chart = qobject_cast<StripChart*>(uiControlObject(pnl, id));
+        auto* chart = qobject_cast<StripChart*>(controlFor(argument));
         const auto data = chart ? chart->graph(0)->data() : nullptr;
         const double span = data && !data->isEmpty() ? (data->constEnd() - 1)->key - data->constBegin()->key : 0.0;
         std::printf("CHART %s %d %.6f\n", qPrintable(argument), data ? data->size() : 0, span);
     } else if (verb == "close") {
         uiPanelWidget(pnl)->close();
     } else if (verb != "wait" && !verb.isEmpty()) {
-        std::fprintf(stderr, "harness: unknown action %s\n", qPrintable(action));
+        scriptError(QStringLiteral("unknown action %1").arg(action));
     }
 }
 
@@ -169,7 +191,8 @@ long envLong(const char* name)
     return v ? std::atol(v) : 0;
 }
 
-const bool installed = [] {
+void installHooks()
+{
     if (const char* real = std::getenv("RAILMON_REAL_POPUPS"); !real || *real != '1') {
         uiTestHooks().popup = [](const std::string& title, const std::string& message) {
             std::printf("POPUP %s|%s\n", title.c_str(), message.c_str());
@@ -200,7 +223,12 @@ const bool installed = [] {
     }
     if (const char* dir = std::getenv("RAILMON_PANEL_DIR"))
         uiTestHooks().panelDirectory = dir;
-    return true;
-}();
+}
 
 } // namespace
+
+int main(int argc, char* argv[])
+{
+    installHooks();
+    return railmon_main(argc, argv);
+}

@@ -1,5 +1,8 @@
 #include "panel_edits.h"
 
+#include <string>
+#include <vector>
+
 namespace {
 
 // Where the widget's own element starts, or npos.
@@ -39,8 +42,7 @@ std::string replaceFirst(std::string text, const std::string& from, const std::s
     return text;
 }
 
-std::string replaceInWidget(std::string text, const std::string& widget, const std::string& from,
-                            const std::string& to)
+std::string replaceInWidget(std::string text, const std::string& widget, const std::string& from, const std::string& to)
 {
     const size_t start = widgetAt(text, widget);
     if (start == std::string::npos)
@@ -76,34 +78,72 @@ const std::vector<PanelEdit>& malformedPanelEdits()
     static const std::vector<PanelEdit> edits = {
         {"empty", [](T) { return std::string(); }, ""},
         {"binary", [](T) { return binaryGarbage(); }, ""},
-        {"not-a-form", [](T) { return std::string("<?xml version=\"1.0\"?>\n<html><body>railmon</body></html>\n"); }, ""},
+        {"not-a-form", [](T) { return std::string("<?xml version=\"1.0\"?>\n<html><body>railmon</body></html>\n"); },
+         ""},
         {"truncated", [](T s) { return s.substr(0, s.size() / 2); }, ""},
-        {"unbalanced-tags", [](T s) { return replaceFirst(replaceFirst(s, "</widget>", "</widgit>"), "</widget>", "</widgit>"); }, ""},
+        {"unbalanced-tags",
+         [](T s) { return replaceFirst(replaceFirst(s, "</widget>", "</widgit>"), "</widget>", "</widgit>"); }, ""},
         {"no-panel-id", [](T s) { return removeWidgetProperty(s, "RailmonPanel", "panelId"); }, "no panel 1"},
-        {"wrong-panel-id", [](T s) { return setWidgetProperty(s, "RailmonPanel", "panelId", "<number>7</number>"); }, "no panel 1"},
-        {"unknown-class", [](T s) { return replaceFirst(s, "class=\"StripChart\" name=\"voltageChart\"", "class=\"OscilloscopeView\" name=\"voltageChart\""); }, "OscilloscopeView"},
-        {"unknown-callback", [](T s) { return setWidgetProperty(s, "setButton", "callback", "<string>FormatDiskCB</string>"); }, "FormatDiskCB"},
-        {"callback-not-text", [](T s) { return setWidgetProperty(s, "setButton", "callback", "<number>5</number>"); }, "callback"},
+        {"wrong-panel-id", [](T s) { return setWidgetProperty(s, "RailmonPanel", "panelId", "<number>7</number>"); },
+         "no panel 1"},
+        {"unknown-class",
+         [](T s) {
+             return replaceFirst(s, "class=\"StripChart\" name=\"voltageChart\"",
+                                 "class=\"OscilloscopeView\" name=\"voltageChart\"");
+         },
+         "OscilloscopeView"},
+        {"unknown-callback",
+         [](T s) { return setWidgetProperty(s, "setButton", "callback", "<string>FormatDiskCB</string>"); },
+         "FormatDiskCB"},
+        {"callback-not-text", [](T s) { return setWidgetProperty(s, "setButton", "callback", "<number>5</number>"); },
+         "callback"},
         {"callback-without-id", [](T s) { return removeWidgetProperty(s, "readButton", "ctrlId"); }, "no ctrlId"},
-        {"ctrlid-fraction", [](T s) { return setWidgetProperty(s, "iset2", "ctrlId", "<double>14.5</double>"); }, "ctrlId"},
-        {"ctrlid-huge", [](T s) { return setWidgetProperty(s, "vmon1", "ctrlId", "<number>99999999999999</number>"); }, "ctrlId"},
-        {"ctrlid-text", [](T s) { return setWidgetProperty(s, "vmon1", "ctrlId", "<string>twenty-four</string>"); }, "ctrlId"},
+        {"ctrlid-fraction", [](T s) { return setWidgetProperty(s, "iset2", "ctrlId", "<double>14.5</double>"); },
+         "ctrlId"},
+        {"ctrlid-huge", [](T s) { return setWidgetProperty(s, "vmon1", "ctrlId", "<number>99999999999999</number>"); },
+         "ctrlId"},
+        {"ctrlid-text", [](T s) { return setWidgetProperty(s, "vmon1", "ctrlId", "<string>twenty-four</string>"); },
+         "ctrlId"},
         {"ctrlid-zero", [](T s) { return setWidgetProperty(s, "vmon1", "ctrlId", "<number>0</number>"); }, "ctrlId"},
-        {"duplicate-id", [](T s) { return setWidgetProperty(s, "imon1", "ctrlId", "<number>24</number>"); }, "used twice"},
-        {"history-huge", [](T s) { return setWidgetProperty(s, "currentChart", "pointsPerScreen", "<number>2147483647</number>"); }, "pointsPerScreen"},
-        {"interval-huge", [](T s) { return setWidgetProperty(s, "timer", "interval", "<double>1e300</double>"); }, "interval"},
-        {"interval-negative", [](T s) { return setWidgetProperty(s, "timer", "interval", "<double>-1</double>"); }, "interval"},
-        {"labels-garbage", [](T s) { return setWidgetProperty(s, "cvcc1", "valueLabels", "<string>CV;CC;=;==</string>"); }, "valueLabels"},
-        {"labels-repeated", [](T s) { return setWidgetProperty(s, "preset", "valueLabels", "<string>1=A;1=B</string>"); }, "valueLabels"},
-        {"switch-values-equal", [](T s) { return setWidgetProperty(s, "mainOutput", "offValue", "<number>1</number>"); }, "equal"},
-        {"traces-zero", [](T s) { return setWidgetProperty(s, "currentChart", "traceCount", "<number>0</number>"); }, "traceCount"},
+        {"duplicate-id", [](T s) { return setWidgetProperty(s, "imon1", "ctrlId", "<number>24</number>"); },
+         "used twice"},
+        {"history-huge",
+         [](T s) { return setWidgetProperty(s, "currentChart", "pointsPerScreen", "<number>2147483647</number>"); },
+         "pointsPerScreen"},
+        {"interval-huge", [](T s) { return setWidgetProperty(s, "timer", "interval", "<double>1e300</double>"); },
+         "interval"},
+        {"interval-negative", [](T s) { return setWidgetProperty(s, "timer", "interval", "<double>-1</double>"); },
+         "interval"},
+        {"labels-garbage",
+         [](T s) { return setWidgetProperty(s, "cvcc1", "valueLabels", "<string>CV;CC;=;==</string>"); },
+         "valueLabels"},
+        {"labels-repeated",
+         [](T s) { return setWidgetProperty(s, "preset", "valueLabels", "<string>1=A;1=B</string>"); }, "valueLabels"},
+        {"switch-values-equal",
+         [](T s) { return setWidgetProperty(s, "mainOutput", "offValue", "<number>1</number>"); }, "equal"},
+        {"traces-zero", [](T s) { return setWidgetProperty(s, "currentChart", "traceCount", "<number>0</number>"); },
+         "traceCount"},
         // Well-formed files that lack what railmon names, or have it as
         // something railmon cannot use.
-        {"no-control-16", [](T s) { return removeWidgetProperty(s, "vset1", "ctrlId"); }, "PANEL_VSET1 (ID 16) is missing"},
-        {"no-enable-button-2", [](T s) { return removeWidgetProperty(removeWidgetProperty(s, "enable2", "ctrlId"), "enable2", "callback"); }, "PANEL_ENABLE2 (ID 15) is missing"},
-        {"indicator-as-label", [](T s) { return replaceFirst(s, "class=\"NumericIndicator\" name=\"vmon1\"", "class=\"QLabel\" name=\"vmon1\""); }, "PANEL_VMON1 (ID 24) is not a NumericIndicator"},
-        {"switch-as-button", [](T s) { return replaceFirst(s, "class=\"QCheckBox\" name=\"logToFile\"", "class=\"QPushButton\" name=\"logToFile\""); }, "PANEL_LOGTOFILE (ID 40) is not a switch"},
-        {"chart-with-three-traces", [](T s) { return setWidgetProperty(s, "voltageChart", "traceCount", "<number>3</number>"); }, "PANEL_VCHART (ID 36) is not a StripChart with 4 traces"},
+        {"no-control-16", [](T s) { return removeWidgetProperty(s, "vset1", "ctrlId"); },
+         "PANEL_VSET1 (ID 16) is missing"},
+        {"no-enable-button-2",
+         [](T s) { return removeWidgetProperty(removeWidgetProperty(s, "enable2", "ctrlId"), "enable2", "callback"); },
+         "PANEL_ENABLE2 (ID 15) is missing"},
+        {"indicator-as-label",
+         [](T s) {
+             return replaceFirst(s, "class=\"NumericIndicator\" name=\"vmon1\"", "class=\"QLabel\" name=\"vmon1\"");
+         },
+         "PANEL_VMON1 (ID 24) is not a NumericIndicator"},
+        {"switch-as-button",
+         [](T s) {
+             return replaceFirst(s, "class=\"QCheckBox\" name=\"logToFile\"",
+                                 "class=\"QPushButton\" name=\"logToFile\"");
+         },
+         "PANEL_LOGTOFILE (ID 40) is not a switch"},
+        {"chart-with-three-traces",
+         [](T s) { return setWidgetProperty(s, "voltageChart", "traceCount", "<number>3</number>"); },
+         "PANEL_VCHART (ID 36) is not a StripChart with 4 traces"},
     };
     return edits;
 }

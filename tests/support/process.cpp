@@ -6,6 +6,8 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <string>
+#include <vector>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -50,7 +52,8 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const EnvChanges&
     // What the run has been sent so far: nothing, the stop signal, SIGKILL.
     enum { Running, Stopping, Killed } stage = Running;
     while (open > 0) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
             if (stage == Killed)
                 break; // something else holds the pipes open

@@ -8,8 +8,8 @@
 #include <vector>
 
 struct ProcessResult {
-    int exitCode = -1;   // the exit status, or -1 when killed by a signal
-    int signal = 0;      // the signal that ended it, or 0
+    int exitCode = -1; // the exit status, or -1 when killed by a signal
+    int signal = 0;    // the signal that ended it, or 0
     bool timedOut = false;
     std::string out, err;
 };

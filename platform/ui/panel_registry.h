@@ -1,4 +1,5 @@
 // Loaded panels and their controls, by the handles and IDs that callers use.
+// (Not "panel.h": that name is the curses panel library's on most systems.)
 #pragma once
 
 #include "userint.h"

@@ -1,4 +1,4 @@
-#include "panel.h"
+#include "panel_registry.h"
 
 #include "indicators.h"
 #include "numeric_control.h"
@@ -12,7 +12,9 @@
 #include <QSpinBox>
 #include <QStandardItemModel>
 
+#include <algorithm>
 #include <cmath>
+#include <optional>
 
 namespace {
 QHash<int, Panel>& panels()

@@ -33,8 +33,8 @@ enum {
 
 #define CVICALLBACK
 
-typedef int(CVICALLBACK* CtrlCallbackPtr)(int panel, int control, int event, void* callbackData,
-                                          int eventData1, int eventData2);
+typedef int(CVICALLBACK* CtrlCallbackPtr)(int panel, int control, int event, void* callbackData, int eventData1,
+                                          int eventData2);
 
 // The application's external names: LoadPanel binds each callback name that
 // the panel file gives to the function listed under it here. The application
@@ -99,8 +99,8 @@ int SetCtrlAttribute(int panel, int control, int attribute, int value);
 int SetCtrlAttribute(int panel, int control, int attribute, const char* value);
 int SetTraceAttributeEx(int panel, int control, int trace, int attribute, const char* value);
 // One new point per trace: element k of `array` goes to trace k + 1.
-int PlotStripChart(int panel, int control, const void* array, int numberOfPoints, int startingIndex,
-                   int skipCount, int dataType);
+int PlotStripChart(int panel, int control, const void* array, int numberOfPoints, int startingIndex, int skipCount,
+                   int dataType);
 
 // Modal; returns once the operator dismisses it.
 int MessagePopup(const char* title, const char* message);
@@ -115,11 +115,11 @@ int StopRequested(void);
 
 // Negative results of the functions above.
 enum {
-    UIE_NO_RUNTIME = -1,      // InitCVIRTEEx has not succeeded
-    UIE_FILE = -2,            // the panel file is missing or unreadable
-    UIE_FORMAT = -3,          // the panel file is malformed
-    UIE_BAD_PANEL = -4,       // no such panel handle
-    UIE_BAD_CONTROL = -5,     // no such control on the panel
-    UIE_BAD_ATTRIBUTE = -6,   // attribute, trace or value not valid there
-    UIE_BAD_ARGUMENT = -7,    // a null pointer, a count out of range
+    UIE_NO_RUNTIME = -1,    // InitCVIRTEEx has not succeeded
+    UIE_FILE = -2,          // the panel file is missing or unreadable
+    UIE_FORMAT = -3,        // the panel file is malformed
+    UIE_BAD_PANEL = -4,     // no such panel handle
+    UIE_BAD_CONTROL = -5,   // no such control on the panel
+    UIE_BAD_ATTRIBUTE = -6, // attribute, trace or value not valid there
+    UIE_BAD_ARGUMENT = -7,  // a null pointer, a count out of range
 };

@@ -1,0 +1,2 @@
+// The platform (and the tools beside it) may not depend on the application.
+#include "railmon.h"

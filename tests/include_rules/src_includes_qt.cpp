@@ -1,0 +1,2 @@
+// Application code may not use the toolkit: the runtime keeps Qt private.
+#include <QWidget>

@@ -1,0 +1,11 @@
+// What application code includes: its own header and, through it, the
+// platform's three contracts.
+#include "dynload.h"
+#include "railmon.h"
+#include "tmi_api.h"
+#include "userint.h"
+
+int includeRuleKept()
+{
+    return EVENT_COMMIT;
+}
