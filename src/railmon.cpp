@@ -3,6 +3,7 @@
 #include "railmon.h"
 #include "railmon-ctrl.h"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <cerrno>
@@ -89,6 +90,15 @@ static_assert(kBindingOrder[0] == 0 && kBindingOrder[TMI_API_FUNCTION_COUNT - 1]
 
 enum { FALSE = 0, TRUE = 1 };
 
+// What binding and the first query learnt, for the operator: which file was
+// loaded, why binding failed, the model name the supply reported.
+struct SupplyFacts {
+    std::string library; // the file loaded; empty when none was
+    std::string problem; // why binding failed; empty when it did not
+    std::string model;   // as TMI_ModelNameQ wrote it
+};
+SupplyFacts gSupply;
+
 // The library promises a model name that fits 255 chars, terminator included;
 // the buffer has room for far more, so a library that breaks that promise
 // does not write over the stack.
@@ -122,13 +132,20 @@ int TMI_Open(void)
     TMI_Initialize();
     printf("FALSE =%d TRUE=%d\n", FALSE, TRUE);
     TMI_APIDll = LoadLibraryA("TMI_API.dll");
-    if (!TMI_APIDll)
+    gSupply = {};
+    if (!TMI_APIDll) {
+        gSupply.problem = std::string("cannot load TMI_API.dll: ") + LastLoadErrorText();
         return FALSE;
+    }
+    char path[4096];
+    gSupply.library = GetModuleFileNameA(TMI_APIDll, path, sizeof path) > 0 ? path : "TMI_API.dll";
     for (int index : kBindingOrder) {
         const EntryPoint& entry = kEntryPoints[index];
         bind(entry);
-        if (!entry.bound())
+        if (!entry.bound()) {
+            gSupply.problem = gSupply.library + " lacks " + entry.name;
             return FALSE;
+        }
     }
     printf("TMI_In loaded.\n");
     return TRUE;
@@ -157,6 +174,7 @@ int TMI_Test(void)
     TMI_Invoke(TMI_ModelNameQ, TMI_DeviceId, modelName);
     modelName[kModelNameRoom - 1] = '\0';
     printf("TMI_ModelNameQ %s\n", modelName);
+    gSupply.model = modelName;
     return TRUE;
 }
 
@@ -236,6 +254,177 @@ namespace {
 
 const char* const kChannelLabels[CHANNELS] = {"CH +18V", "CH -18V", "CH +6V", "CH -6V"};
 
+// ---- What the operator is told besides the readings -------------------------
+//
+// Three status fields below the charts: the supply (which library, which
+// model, or why there is none), the readings (whether the last sweep
+// delivered any, since when not, and a timer that falls behind), and the
+// log (where, how many records, or why not). Each is written only when its
+// text or colour changes.
+
+void showStatus(int control, const std::string& text, int colour)
+{
+    SetCtrlVal(pnl, control, text.c_str());
+    SetCtrlAttribute(pnl, control, ATTR_TEXT_BGCOLOR, colour);
+}
+
+std::string clockTime(time_t when)
+{
+    char text[16] = "";
+    struct tm local = {};
+    if (localtime_r(&when, &local))
+        strftime(text, sizeof text, "%H:%M:%S", &local);
+    return text;
+}
+
+// Once start-up has bound the library, opened the connection and asked the
+// model name: the status field and the window's title.
+void showSupplyStatus(int deviceId, const char* address)
+{
+    const std::string via = gSupply.library.empty() ? std::string() : " (library " + gSupply.library + ")";
+    std::string title = "railmon - no supply";
+    if (!gSupply.problem.empty()) {
+        showStatus(PANEL_STATUS_SUPPLY, "No supply: " + gSupply.problem, VAL_ERROR_COLOR);
+    } else if (deviceId < 0) {
+        showStatus(PANEL_STATUS_SUPPLY,
+                   "No supply connected at " + std::string(address) + " (device handle " + std::to_string(deviceId) +
+                       ")" + via,
+                   VAL_ERROR_COLOR);
+    } else if (gSupply.model.empty()) {
+        showStatus(PANEL_STATUS_SUPPLY, "The supply at " + std::string(address) + " reported no model name" + via,
+                   VAL_WARNING_COLOR);
+        title = "railmon - supply without a model name";
+    } else {
+        showStatus(PANEL_STATUS_SUPPLY, gSupply.model + " at " + address + via, VAL_DEFAULT_COLOR);
+        title = "railmon - " + gSupply.model;
+    }
+    SetPanelAttribute(pnl, ATTR_TITLE, title.c_str());
+}
+
+// The readings: the last sweep's outcome and, for the timer, the pace it
+// achieves against the one asked for.
+struct ReadingsFacts {
+    time_t lastDelivered = 0; // when a sweep last delivered a reading
+    // When the last ticks came [s on a monotonic clock], newest last.
+    std::array<double, 20> ticks{};
+    int tickCount = 0;
+};
+ReadingsFacts gReadings;
+
+double monotonicSeconds()
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// The pace starts to be measured afresh: the timer was stopped or its
+// interval changed.
+void restartPace()
+{
+    gReadings.tickCount = 0;
+}
+
+// Ticks per second over the last ticks (at most the last five seconds), or
+// 0 while too few have come to tell.
+double achievedPace(double now)
+{
+    const int n = std::min<int>(gReadings.tickCount, static_cast<int>(gReadings.ticks.size()));
+    int first = n - 1;
+    while (first > 0 && now - gReadings.ticks[static_cast<size_t>(first - 1)] <= 5.0)
+        --first;
+    const int counted = n - first;
+    const double span = gReadings.ticks[static_cast<size_t>(n - 1)] - gReadings.ticks[static_cast<size_t>(first)];
+    return counted >= 5 && span > 0 ? (counted - 1) / span : 0.0;
+}
+
+void noteTick()
+{
+    const double now = monotonicSeconds();
+    auto& ticks = gReadings.ticks;
+    if (gReadings.tickCount >= static_cast<int>(ticks.size()))
+        std::rotate(ticks.begin(), ticks.begin() + 1, ticks.end());
+    else
+        ++gReadings.tickCount;
+    ticks[static_cast<size_t>(std::min<int>(gReadings.tickCount, static_cast<int>(ticks.size())) - 1)] = now;
+}
+
+// After a sweep of `swept` channels of which `delivered` gave a reading.
+void showReadingsStatus(int swept, int delivered, bool timer)
+{
+    const time_t now = time(nullptr);
+    if (delivered > 0)
+        gReadings.lastDelivered = now;
+    std::string text;
+    int colour = VAL_DEFAULT_COLOR;
+    if (swept == 0) {
+        text = "No channel enabled";
+    } else if (delivered == swept) {
+        text = "Readings at " + clockTime(now);
+    } else if (delivered > 0) {
+        text = "Readings at " + clockTime(now) + ": " + std::to_string(swept - delivered) + " of " +
+            std::to_string(swept) + " channels gave none";
+        colour = VAL_WARNING_COLOR;
+    } else {
+        text = gReadings.lastDelivered ? "No readings since " + clockTime(gReadings.lastDelivered)
+                                       : std::string("No readings yet");
+        text += ": the supply answers nothing";
+        colour = VAL_ERROR_COLOR;
+    }
+    if (timer) {
+        double interval = 0.0;
+        GetCtrlAttribute(pnl, PANEL_TIMER, ATTR_INTERVAL, &interval);
+        const double pace = achievedPace(monotonicSeconds());
+        // Behind by more than a tenth: the library's calls, or the machine,
+        // are slower than the interval asks.
+        if (interval > 0 && pace > 0 && pace < 0.9 / interval) {
+            char behind[96];
+            snprintf(behind, sizeof behind, "; timer at %.3g ticks/s of %.3g asked", pace, 1.0 / interval);
+            text += behind;
+            colour = colour == VAL_ERROR_COLOR ? colour : VAL_WARNING_COLOR;
+        }
+    }
+    showStatus(PANEL_STATUS_READINGS, text, colour);
+}
+
+// The log's field; with the log's state, further down.
+void showLogStatus();
+
+// Readouts that no longer show what the outputs do (after Set, a recall, a
+// switched output, a disabled channel), greyed until their next reading.
+void markReadingsStale(int panel, int ch)
+{
+    SetCtrlAttribute(panel, vmon[ch], ATTR_STALE, 1);
+    SetCtrlAttribute(panel, imon[ch], ATTR_STALE, 1);
+    SetCtrlAttribute(panel, cvcc[ch], ATTR_STALE, 1);
+}
+
+void markAllReadingsStale(int panel)
+{
+    for (int ch = 0; ch < CHANNELS; ++ch)
+        markReadingsStale(panel, ch);
+}
+
+// The main output as the supply reports it, marked when that is not what
+// the operator asked for (`asked` < 0: nothing was asked, as at start-up)
+// or when no state came back at all.
+enum : unsigned char { NO_OUTPUT_STATE = 0xFF };
+void showMainOutput(int panel, int control, unsigned char reported, int asked)
+{
+    char tip[128] = "";
+    if (reported == NO_OUTPUT_STATE) {
+        SetCtrlVal(panel, control, std::nan(""));
+        if (asked >= 0)
+            snprintf(tip, sizeof tip, "Switched to %d; the supply did not confirm any state", asked);
+        else
+            snprintf(tip, sizeof tip, "The supply reported no main output state");
+    } else {
+        SetCtrlVal(panel, control, static_cast<int>(reported));
+        if (asked >= 0 && reported != asked)
+            snprintf(tip, sizeof tip, "Switched to %d; the supply reports %d", asked, reported);
+    }
+    SetCtrlAttribute(panel, control, ATTR_TEXT_BGCOLOR, tip[0] ? VAL_WARNING_COLOR : VAL_DEFAULT_COLOR);
+    SetCtrlAttribute(panel, control, ATTR_TOOLTIP_TEXT, tip);
+}
+
 void setMaskBit(int ch, int ison)
 {
     if (ison)
@@ -309,10 +498,10 @@ int main(int argc, char* argv[])
 {
     (void)argc;
     int DeviceId = 0;
-    // A query that cannot be made leaves these as they start: zeros for the
-    // main output and preset, "no value" (NaN) for the setpoints, never
-    // whatever the stack held.
-    unsigned char MainOutput = 0;
+    // A query that cannot be made leaves these as they start: "no state" for
+    // the main output, zero for the preset, "no value" (NaN) for the
+    // setpoints, never whatever the stack held.
+    unsigned char MainOutput = NO_OUTPUT_STATE;
     unsigned char preset = 0;
     double Voltage = std::nan("");
     double Current = std::nan("");
@@ -346,9 +535,12 @@ int main(int argc, char* argv[])
     if (DeviceId < 0)
         MessagePopup("Error", "Not Connected");
     printf("TMI device ID %d\n", TMI_DeviceId);
+    showSupplyStatus(DeviceId, usb);
+    showStatus(PANEL_STATUS_READINGS, "No readings yet", VAL_DEFAULT_COLOR);
+    showLogStatus();
 
     TMI_Invoke(TMI_MainOutputQ, TMI_DeviceId, &MainOutput);
-    SetCtrlVal(pnl, PANEL_MAINOUTPUT, static_cast<int>(MainOutput));
+    showMainOutput(pnl, PANEL_MAINOUTPUT, MainOutput, -1);
 
     // The pace comes from the interval control, not from the supply.
     GetCtrlVal(pnl, PANEL_INTERVAL, &tinterval);
@@ -407,6 +599,7 @@ const char kLogHeader[] = "#time\tch\tU\tI\tCV_CC\n";
 // cannot take whole is cut back to the end of the last whole tick, so the
 // file never holds a part of a tick for the next one to be glued onto.
 std::string gTickRecords;
+int gTickRecordCount = 0;
 // Bytes of whole ticks in the file; where the next tick is written.
 long long gLogEnd = 0;
 
@@ -415,11 +608,38 @@ long long gLogEnd = 0;
 bool gLogFailing = false;
 long gTicksLost = 0;
 
+// For the status line: where the log is, what it holds, what it lost.
+std::string gLogPath;     // the full path, once opened
+long gLogRecords = 0;     // records of this run in the file
+long gTicksNotLogged = 0; // in this run, over all failure streaks
+
+void showLogStatus()
+{
+    if (gLogFailing)
+        return; // the failure stays on show until writing works again
+    std::string text;
+    if (!gFp)
+        text = gLogToFile ? std::string("Log on: ") + kLogFileName + " opens at the next timer reading" : "Log off";
+    else
+        text = std::string(gLogToFile ? "Logging to " : "Log paused: ") + gLogPath + ", " +
+            std::to_string(gLogRecords) + (gLogRecords == 1 ? " record" : " records");
+    if (gTicksNotLogged > 0)
+        text += "; " + std::to_string(gTicksNotLogged) + (gTicksNotLogged == 1 ? " tick" : " ticks") + " not logged";
+    showStatus(PANEL_STATUS_LOG, text, gTicksNotLogged > 0 ? VAL_WARNING_COLOR : VAL_DEFAULT_COLOR);
+}
+
 void reportLogFailure(const char* what, const std::string& why)
 {
     if (!gLogFailing)
         printf("%s %s: %s\n", what, kLogFileName, why.c_str());
     gLogFailing = true;
+    showStatus(PANEL_STATUS_LOG, std::string("Log: ") + what + " " + kLogFileName + ": " + why, VAL_ERROR_COLOR);
+}
+
+void noteTickLost()
+{
+    ++gTicksLost;
+    ++gTicksNotLogged;
 }
 
 void reportLogResumed()
@@ -618,6 +838,9 @@ bool LogWrite(int ch, const TMI_MonitorReading& reading)
             return false;
         }
         gLogEnd = 0;
+        gLogRecords = 0;
+        char cwd[4096];
+        gLogPath = getcwd(cwd, sizeof cwd) ? std::string(cwd) + "/" + kLogFileName : kLogFileName;
     }
     if (gLogEnd == 0 && gTickRecords.empty())
         gTickRecords = kLogHeader;
@@ -626,6 +849,7 @@ bool LogWrite(int ch, const TMI_MonitorReading& reading)
     snprintf(record, sizeof record, "%lu\t%d\t%g\t%g\t%d\n", now, ch + 1, reading.voltage, reading.current,
              static_cast<int>(static_cast<signed char>(reading.cv_cc)));
     gTickRecords += record;
+    ++gTickRecordCount;
     return true;
 }
 
@@ -649,13 +873,17 @@ void LogFinishTick()
         done += static_cast<size_t>(n);
     }
     gTickRecords.clear();
+    const int records = gTickRecordCount;
+    gTickRecordCount = 0;
     if (done == size) {
         gLogEnd += static_cast<long long>(size);
+        gLogRecords += records;
         reportLogResumed();
         requestLogSync(fd);
+        showLogStatus();
         return;
     }
-    ++gTicksLost;
+    noteTickLost();
     if (done > 0 && ftruncate(fd, static_cast<off_t>(gLogEnd)) != 0) {
         reportLogFailure("Cannot write",
                          std::string(strerror(error)) + "; and cannot cut back the part written: " + strerror(errno));
@@ -675,18 +903,27 @@ void LogClose(void)
     stopLogSync();
     fclose(gFp);
     gTickRecords.clear();
+    gTickRecordCount = 0;
     gLogEnd = 0;
+    gLogRecords = 0;
+    gTicksNotLogged = 0;
+    gLogPath.clear();
 }
 
 int CVICALLBACK ReadCB(int panel, int, int event, void*, int, int)
 {
     if (event != EVENT_COMMIT)
         return 0;
+    int swept = 0, delivered = 0;
     for (int ch = 0; ch < CHANNELS; ++ch) {
         if (!(gMask & (1 << ch)))
             continue;
-        showReading(panel, ch, TMI_MonitorSweep(ch));
+        const TMI_MonitorReading reading = TMI_MonitorSweep(ch);
+        showReading(panel, ch, reading);
+        ++swept;
+        delivered += !TMI_NoReading(reading);
     }
+    showReadingsStatus(swept, delivered, false);
     return 0;
 }
 
@@ -697,6 +934,8 @@ int CVICALLBACK TimerCB(int panel, int, int event, void*, int, int)
     // A disabled channel's trace gets NaN, which the chart draws as a gap.
     double current[CHANNELS], voltage[CHANNELS];
     bool unlogged = false;
+    int swept = 0, delivered = 0;
+    noteTick();
     for (int ch = 0; ch < CHANNELS; ++ch) {
         current[ch] = voltage[ch] = std::nan("");
         if (!(gMask & (1 << ch)))
@@ -705,17 +944,20 @@ int CVICALLBACK TimerCB(int panel, int, int event, void*, int, int)
         voltage[ch] = reading.voltage;
         current[ch] = reading.current;
         showReading(panel, ch, reading);
+        ++swept;
+        delivered += !TMI_NoReading(reading);
         if (gLogToFile)
             unlogged = !LogWrite(ch, reading) || unlogged;
     }
     // The whole tick at once, so a kill, a full disk or a crash loses no
     // finished tick and leaves no part of one.
     if (unlogged)
-        ++gTicksLost;
+        noteTickLost();
     else
         LogFinishTick();
     PlotStripChart(panel, PANEL_ICHART, current, CHANNELS, 0, 0, VAL_DOUBLE);
     PlotStripChart(panel, PANEL_VCHART, voltage, CHANNELS, 0, 0, VAL_DOUBLE);
+    showReadingsStatus(swept, delivered, true);
     return 0;
 }
 
@@ -726,6 +968,7 @@ int CVICALLBACK TimerOnOffCB(int panel, int control, int event, void*, int, int)
     int state = 0;
     GetCtrlVal(panel, control, &state);
     if (state) {
+        restartPace();
         ResumeTimerCallbacks();
     } else {
         SuspendTimerCallbacks();
@@ -741,13 +984,16 @@ int CVICALLBACK SetIntervalCB(int panel, int control, int event, void*, int, int
     double tinterval = 0.0;
     GetCtrlVal(panel, control, &tinterval);
     SetCtrlAttribute(panel, PANEL_TIMER, ATTR_INTERVAL, tinterval);
+    restartPace();
     return 0;
 }
 
 int CVICALLBACK LogToFileCB(int panel, int control, int event, void*, int, int)
 {
-    if (event == EVENT_COMMIT)
-        GetCtrlVal(panel, control, &gLogToFile);
+    if (event != EVENT_COMMIT)
+        return 0;
+    GetCtrlVal(panel, control, &gLogToFile);
+    showLogStatus();
     return 0;
 }
 
@@ -767,8 +1013,12 @@ void showSetpointAgreement(int panel, int control, double shown, double reported
         showQueriedSetpoint(panel, control, reported);
         return;
     }
-    // Tolerates only the rounding of a decimal value through binary and back.
-    const bool agrees = std::fabs(shown - reported) <= 1e-9 * std::fmax(1.0, std::fabs(shown));
+    // Equal at the decimals the control shows: a supply rounds what it is
+    // given to its own resolution, and the operator sees no more digits.
+    int decimals = 3;
+    GetCtrlAttribute(panel, control, ATTR_PRECISION, &decimals);
+    const double scale = std::pow(10.0, decimals);
+    const bool agrees = std::round(shown * scale) == std::round(reported * scale);
     if (agrees) {
         SetCtrlAttribute(panel, control, ATTR_TEXT_BGCOLOR, VAL_DEFAULT_COLOR);
         SetCtrlAttribute(panel, control, ATTR_TOOLTIP_TEXT, "");
@@ -811,6 +1061,7 @@ int CVICALLBACK SetCB(int panel, int, int event, void*, int, int)
         TMI_Invoke(TMI_CurrentQ, TMI_DeviceId, number, preset, &heldCurrent);
         showSetpointAgreement(panel, vset[ch], Voltage, heldVoltage, "V");
         showSetpointAgreement(panel, iset[ch], Current, heldCurrent, "A");
+        markReadingsStale(pnl, ch);
     }
     return 0;
 }
@@ -835,6 +1086,8 @@ int CVICALLBACK SetPresetCB(int panel, int control, int event, void*, int, int)
         GetCtrlVal(pnl, radiob[ch], &ison);
         setMaskBit(ch, ison);
     }
+    // The outputs now follow another preset.
+    markAllReadingsStale(pnl);
     return 0;
 }
 
@@ -845,6 +1098,11 @@ int CVICALLBACK SwitchOnOffCB(int panel, int control, int event, void*, int, int
     unsigned char state = 0;
     GetCtrlVal(panel, control, &state);
     TMI_Invoke(TMI_MainOutput, TMI_DeviceId, state);
+    // What the switch shows is what the supply then reports, not the click.
+    unsigned char reported = NO_OUTPUT_STATE;
+    TMI_Invoke(TMI_MainOutputQ, TMI_DeviceId, &reported);
+    showMainOutput(panel, control, reported, state);
+    markAllReadingsStale(panel);
     return 0;
 }
 
@@ -857,6 +1115,9 @@ int CVICALLBACK SetMaskCB(int panel, int control, int event, void*, int, int)
     for (int ch = 0; ch < CHANNELS; ++ch) {
         if (control == radiob[ch]) {
             setMaskBit(ch, ison);
+            // Not read any more: what it shows stops being current.
+            if (!ison)
+                markReadingsStale(panel, ch);
             break;
         }
     }

@@ -89,11 +89,11 @@ TEST_F(OnSimulatedSupply, PresetRecallSwitchesTheOutputsAndSetpointsSurviveARest
 
 TEST_F(OnSimulatedSupply, ClampedSetpointIsMarkedWithWhatTheSupplyHolds)
 {
-    const HarnessRun r = run("value:PANEL_VSET1=20;value:PANEL_VSET2=5;click:SetCB;ctrl:PANEL_VSET1;tip:PANEL_VSET1;"
+    const HarnessRun r = run("value:PANEL_VSET1=20;value:PANEL_VSET2=-19;click:SetCB;ctrl:PANEL_VSET1;tip:PANEL_VSET1;"
                              "tip:PANEL_VSET2;tip:PANEL_ISET1;click:ExitCB");
     EXPECT_THAT(r.stdoutLines, Contains("CTRL PANEL_VSET1 20")) << "the operator's value stays";
     EXPECT_THAT(r.stdoutLines, Contains("TIP PANEL_VSET1 The supply holds 18 V"));
-    EXPECT_THAT(r.stdoutLines, Contains("TIP PANEL_VSET2 The supply holds 0 V"));
+    EXPECT_THAT(r.stdoutLines, Contains("TIP PANEL_VSET2 The supply holds -18 V"));
     EXPECT_THAT(r.stdoutLines, Contains("TIP PANEL_ISET1 "));
 }
 

@@ -94,8 +94,8 @@ TEST_F(Monitoring, FailedQueryShowsAndLogsNoReadingInsteadOfAMadeUpValue)
     gMask = 1;
     gLogToFile = 1;
     TimerCB(pnl, PANEL_TIMER, EVENT_TIMER_TICK, nullptr, 0, 0);
-    EXPECT_EQ(qobject_cast<QLabel*>(control(vmon[0]))->text(), "---");
-    EXPECT_EQ(qobject_cast<QLabel*>(control(cvcc[0]))->text(), "---");
+    EXPECT_EQ(qobject_cast<Readout*>(control(vmon[0]))->text(), "---");
+    EXPECT_EQ(qobject_cast<Readout*>(control(cvcc[0]))->text(), "---");
     EXPECT_FALSE(qobject_cast<RingIndicator*>(control(cvcc[0]))->hasValue()) << "no mode, not a code";
     const auto tails = recordTails(readFile("railmon.log"), 0, time(nullptr));
     EXPECT_THAT(tails, testing::ElementsAre("\t1\tnan\tnan\t-128\n"));
@@ -120,8 +120,8 @@ TEST_F(Monitoring, HugeReadingsStayLegibleMoveNoLayoutAndAreLoggedAsReported)
         setenv("TMI_FAKE_MONI_VOLTS", volts, 1);
         TimerCB(pnl, PANEL_TIMER, EVENT_TIMER_TICK, nullptr, 0, 0);
         QCoreApplication::processEvents();
-        auto* readout = qobject_cast<QLabel*>(control(vmon[0]));
-        EXPECT_LE(readout->fontMetrics().horizontalAdvance(readout->text()), readout->contentsRect().width())
+        auto* readout = qobject_cast<Readout*>(control(vmon[0]));
+        EXPECT_LE(QFontMetrics(readout->shownFont()).horizontalAdvance(readout->text()), readout->textRoom())
             << readout->text().toStdString() << " is cut off";
         EXPECT_NEAR(readout->text().toDouble() / std::strtod(volts, nullptr), 1.0, 0.01)
             << readout->text().toStdString();

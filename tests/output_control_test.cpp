@@ -1,6 +1,8 @@
 // Set, preset recall, the main output switch and the channel enable buttons.
 #include "panel_fixture.h"
 
+#include "output_switch.h"
+
 #include <QComboBox>
 #include <QDoubleSpinBox>
 
@@ -25,8 +27,8 @@ std::vector<std::string> setChannel(int ch, int preset, double volts, double amp
 
 class OutputControl : public PanelTest {
 protected:
-    // What an operator typed into channel index ch.
-    static double entered(int ch, bool volts) { return volts ? 1.5 + ch : 0.25 + ch / 10.0; }
+    // What an operator typed into channel index ch, of the channel's polarity.
+    static double entered(int ch, bool volts) { return volts ? fakeSign(ch + 1) * (1.5 + ch) : 0.25 + ch / 10.0; }
     void enterSetpoints()
     {
         for (int ch = 0; ch < CHANNELS; ++ch) {
@@ -43,6 +45,8 @@ protected:
     }
     static bool marked(int control)
     {
+        if (auto* output = qobject_cast<OutputSwitch*>(uiControlObject(pnl, control)))
+            return output->programColour() >= 0;
         return !qobject_cast<QWidget*>(uiControlObject(pnl, control))->styleSheet().isEmpty();
     }
     static QString tooltip(int control) { return qobject_cast<QWidget*>(uiControlObject(pnl, control))->toolTip(); }
@@ -74,13 +78,13 @@ TEST_F(OutputControl, SetKeepsTheOperatorsValuesAndMarksThoseTheSupplyDidNotTake
     for (int ch = 0; ch < CHANNELS; ++ch) {
         EXPECT_EQ(shown(vset[ch]), entered(ch, true)) << ch;
         EXPECT_EQ(shown(iset[ch]), entered(ch, false)) << ch;
-        EXPECT_EQ(marked(vset[ch]), entered(ch, true) > 2) << ch;
+        EXPECT_EQ(marked(vset[ch]), std::fabs(entered(ch, true)) > 2) << ch;
         EXPECT_FALSE(marked(iset[ch])) << ch;
     }
-    EXPECT_EQ(tooltip(vset[1]), "The supply holds 2 V");
+    EXPECT_EQ(tooltip(vset[1]), "The supply holds -2 V");
 
     // Once the supply takes the value shown, the mark goes.
-    SetCtrlVal(pnl, vset[1], 1.75);
+    SetCtrlVal(pnl, vset[1], -1.75);
     SetCB(pnl, 0, EVENT_COMMIT, nullptr, 0, 0);
     EXPECT_FALSE(marked(vset[1]));
     EXPECT_EQ(tooltip(vset[1]), "");
@@ -94,7 +98,7 @@ TEST_F(OutputControl, MarksADisabledChannelOnlyWhenItIsSetAgain)
     SetCB(pnl, 0, EVENT_COMMIT, nullptr, 0, 0);
     ASSERT_TRUE(marked(vset[3]));
     gMask = 7;
-    SetCtrlVal(pnl, vset[3], 1.0);
+    SetCtrlVal(pnl, vset[3], -1.0);
     SetCB(pnl, 0, EVENT_COMMIT, nullptr, 0, 0);
     EXPECT_TRUE(marked(vset[3])) << "a skipped channel was not written, so nothing is known";
 }
@@ -165,14 +169,35 @@ TEST_F(OutputControl, PresetRecallWithoutAnswerShowsNoValueMarksItAndSetWritesNo
     EXPECT_FALSE(marked(vset[0]));
 }
 
-TEST_F(OutputControl, MainOutputSwitchPassesItsValueUnchangedAndAsksNothing)
+TEST_F(OutputControl, MainOutputSwitchPassesItsValueUnchangedThenShowsWhatTheSupplyReports)
 {
     auto* output = qobject_cast<QAbstractButton*>(control(PANEL_MAINOUTPUT));
     SetCtrlVal(pnl, PANEL_MAINOUTPUT, 0);
     clearFakeLog();
     output->click();
     output->click();
-    EXPECT_THAT(calls(), testing::ElementsAre("TMI_MainOutput 7 1", "TMI_MainOutput 7 0"));
+    EXPECT_THAT(calls(),
+                testing::ElementsAre("TMI_MainOutput 7 1", "TMI_MainOutputQ 7", "SetCtrlVal 32 1", "TMI_MainOutput 7 0",
+                                     "TMI_MainOutputQ 7", "SetCtrlVal 32 0"));
+    EXPECT_FALSE(marked(PANEL_MAINOUTPUT));
+
+    // A supply whose output does not follow, and one that answers nothing:
+    // the switch shows the supply's state, or no state, and is marked.
+    setenv("TMI_FAKE_MAINOUT_STUCK", "1", 1);
+    setenv("TMI_FAKE_MAINOUT", "0", 1);
+    output->click();
+    EXPECT_EQ(shown(PANEL_MAINOUTPUT), 0);
+    EXPECT_EQ(output->text(), "OFF");
+    EXPECT_EQ(tooltip(PANEL_MAINOUTPUT).split('\n').first(), "Switched to 1; the supply reports 0");
+    setenv("TMI_FAKE_SILENT", "TMI_MainOutputQ", 1);
+    output->click();
+    EXPECT_TRUE(std::isnan(shown(PANEL_MAINOUTPUT)));
+    EXPECT_EQ(output->text(), "?");
+    EXPECT_EQ(tooltip(PANEL_MAINOUTPUT).split('\n').first(), "No state known: the instrument reported none.");
+    EXPECT_THAT(tooltip(PANEL_MAINOUTPUT).toStdString(), testing::HasSubstr("the supply did not confirm any state"));
+    unsetenv("TMI_FAKE_SILENT");
+    unsetenv("TMI_FAKE_MAINOUT_STUCK");
+    unsetenv("TMI_FAKE_MAINOUT");
 }
 
 TEST_F(OutputControl, EnableButtonsSetOrClearOnlyTheirOwnBitAndSendNothing)

@@ -1,5 +1,7 @@
 #include "indicators.h"
 
+#include <QEvent>
+#include <QPainter>
 #include <QResizeEvent>
 
 #include <algorithm>
@@ -7,32 +9,160 @@
 
 namespace {
 const QString kNoValue = QStringLiteral("---");
-
-void styleAsDisplay(QLabel* label)
-{
-    label->setFrameShape(QFrame::Panel);
-    label->setFrameShadow(QFrame::Sunken);
-    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    label->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-    QFont font = label->font();
-    font.setBold(true);
-    font.setPointSizeF(font.pointSizeF() * 1.2);
-    label->setFont(font);
-}
+const QColor kStaleText(150, 150, 150);
+constexpr int kPadding = 4;            // [px] between frame and text
+constexpr double kTextToHeight = 0.62; // text height per readout height
 } // namespace
 
+// ---- Readout -----------------------------------------------------------------
+
+Readout::Readout(QWidget* parent)
+    : QFrame(parent)
+{
+    setFrameShape(QFrame::Panel);
+    setFrameShadow(QFrame::Sunken);
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    QFont bold = font();
+    bold.setBold(true);
+    setFont(bold);
+    updatePaintFont();
+}
+
+void Readout::setDisplayText(const QString& text)
+{
+    if (text == text_)
+        return;
+    text_ = text;
+    update();
+}
+
+void Readout::setStale(bool stale)
+{
+    if (stale == stale_)
+        return;
+    stale_ = stale;
+    update();
+}
+
+void Readout::setColours(const QColor& background, const QColor& foreground)
+{
+    if (background == background_ && foreground == foreground_)
+        return;
+    background_ = background;
+    foreground_ = foreground;
+    update();
+}
+
+QSize Readout::sizeHint() const
+{
+    // From the widget's own font, not the one grown with its height, so the
+    // hint never changes with what is shown or with the window.
+    const QFontMetrics metrics(font());
+    const int frame = 2 * frameWidth() + 2 * kPadding;
+    return {metrics.horizontalAdvance(QString(minimumChars_, QLatin1Char('0'))) + frame, metrics.height() + frame};
+}
+
+QSize Readout::minimumSizeHint() const
+{
+    return sizeHint();
+}
+
+QFont Readout::shownFont() const
+{
+    const int across = QFontMetrics(paintFont_).horizontalAdvance(text_);
+    const int room = textRoom();
+    if (!scales_ || across <= room || room <= 0)
+        return paintFont_;
+    // Smaller rather than cut, down to where it would be unreadable anyway.
+    QFont smaller = paintFont_;
+    const int size = paintFont_.pixelSize() > 0 ? paintFont_.pixelSize() : QFontMetrics(paintFont_).height();
+    smaller.setPixelSize(std::max(8, size * room / across));
+    return smaller;
+}
+
+int Readout::textRoom() const
+{
+    return contentsRect().width() - 2 * kPadding;
+}
+
+void Readout::updatePaintFont()
+{
+    QFont grown = font();
+    if (scales_) {
+        const QFontMetrics base(font());
+        int wanted = static_cast<int>(contentsRect().height() * kTextToHeight);
+        // No larger than lets the common text fit across.
+        const int baseSize = grown.pixelSize() > 0 ? grown.pixelSize() : base.height();
+        QFont probe = grown;
+        probe.setPixelSize(baseSize);
+        const int across = QFontMetrics(probe).horizontalAdvance(typicalWidest());
+        if (across > 0 && textRoom() > 0)
+            wanted = std::min(wanted, baseSize * textRoom() / across);
+        grown.setPixelSize(std::max(wanted, base.height() * 3 / 4));
+    }
+    paintFont_ = grown;
+}
+
+void Readout::resizeEvent(QResizeEvent* event)
+{
+    QFrame::resizeEvent(event);
+    updatePaintFont();
+    roomChanged();
+}
+
+void Readout::changeEvent(QEvent* event)
+{
+    QFrame::changeEvent(event);
+    if (event->type() == QEvent::FontChange) {
+        updatePaintFont();
+        roomChanged();
+    }
+}
+
+void Readout::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    const QRect inside = contentsRect();
+    if (background_.isValid())
+        painter.fillRect(inside, background_);
+    drawFrame(&painter);
+    QColor ink = foreground_.isValid() ? foreground_ : palette().color(QPalette::WindowText);
+    if (stale_ || !isEnabled())
+        ink = kStaleText;
+    painter.setPen(ink);
+    const QFont font = shownFont();
+    painter.setFont(font);
+    const QRect room = inside.adjusted(kPadding, 0, -kPadding, 0);
+    const QString shown = QFontMetrics(font).elidedText(text_, Qt::ElideRight, room.width());
+    painter.drawText(room, static_cast<int>(alignment_), shown);
+}
+
+// ---- NumericIndicator --------------------------------------------------------
+
 NumericIndicator::NumericIndicator(QWidget* parent)
-    : QLabel(parent)
+    : Readout(parent)
     , value_(std::nan(""))
 {
-    styleAsDisplay(this);
-    refresh();
+    setMinimumChars(10);
+    setDisplayText(format(value_));
 }
 
 void NumericIndicator::setValue(double value)
 {
     value_ = value;
-    refresh();
+    setStale(false);
+    setDisplayText(format(value));
+}
+
+void NumericIndicator::roomChanged()
+{
+    setDisplayText(format(value_));
+}
+
+QString NumericIndicator::typicalWidest() const
+{
+    // A signed reading with two digits before the point: -18.000, -1.8000.
+    return QStringLiteral("-00.") + QString(decimals(), QLatin1Char('0'));
 }
 
 int NumericIndicator::decimals() const
@@ -42,40 +172,19 @@ int NumericIndicator::decimals() const
     return qBound(0, decimals.isValid() ? decimals.toInt() : 3, 9);
 }
 
-QSize NumericIndicator::sizeHint() const
-{
-    // Room for a full reading with its decimals, or an exponent form such as
-    // -1.2e+308, whatever is shown at the moment.
-    const QFontMetrics metrics(font());
-    const int chars = std::max(decimals() + 6, 10);
-    const int margins =
-        2 * frameWidth() + 2 * std::max(margin(), 3) + contentsMargins().left() + contentsMargins().right();
-    return {metrics.horizontalAdvance(QString(chars, QLatin1Char('0'))) + margins,
-            metrics.height() + 2 * frameWidth() + 4};
-}
-
-QSize NumericIndicator::minimumSizeHint() const
-{
-    return sizeHint();
-}
-
-void NumericIndicator::resizeEvent(QResizeEvent* event)
-{
-    QLabel::resizeEvent(event);
-    refresh();
-}
-
 QString NumericIndicator::format(double value) const
 {
     if (std::isnan(value))
         return kNoValue;
     if (std::isinf(value))
         return value > 0 ? QStringLiteral("inf") : QStringLiteral("-inf");
+    // Chosen at the widget's own font: a form that fits there is drawn
+    // smaller if it does not fit at the grown size, so an exponent form
+    // keeps its digits.
     const QFontMetrics metrics(font());
-    const int room = contentsRect().width() - 2 * std::max(margin(), 3);
-    const int charRoom = std::max(decimals() + 6, 10);
+    const int room = textRoom();
     auto fits = [&](const QString& text) {
-        return room > 0 ? metrics.horizontalAdvance(text) <= room : text.size() <= charRoom;
+        return room > 0 ? metrics.horizontalAdvance(text) <= room : text.size() <= 10;
     };
     const QString fixed = QString::number(value, 'f', decimals());
     if (fits(fixed))
@@ -88,23 +197,36 @@ QString NumericIndicator::format(double value) const
     return QString::number(value, 'e', 0);
 }
 
-void NumericIndicator::refresh()
-{
-    setText(format(value_));
-}
+// ---- RingIndicator -----------------------------------------------------------
 
 RingIndicator::RingIndicator(QWidget* parent)
-    : QLabel(parent)
+    : Readout(parent)
 {
-    styleAsDisplay(this);
-    setAlignment(Qt::AlignCenter);
-    setMinimumWidth(40);
+    setTextAlignment(Qt::AlignCenter);
+    setMinimumChars(4);
     refresh();
 }
 
 void RingIndicator::setLabels(ValueLabels labels)
 {
     labels_ = std::move(labels);
+    updatePaintFont();
+    refresh();
+}
+
+QString RingIndicator::typicalWidest() const
+{
+    QString widest = QStringLiteral("-128");
+    for (const auto& [code, text] : labels_)
+        if (text.size() > widest.size())
+            widest = text;
+    return widest;
+}
+
+void RingIndicator::setCodeColours(QHash<int, QColor> colours, QColor other)
+{
+    colours_ = std::move(colours);
+    otherColour_ = std::move(other);
     refresh();
 }
 
@@ -112,27 +234,63 @@ void RingIndicator::setValue(int value)
 {
     value_ = value;
     hasValue_ = true;
+    setStale(false);
     refresh();
 }
 
 void RingIndicator::setNoValue()
 {
     hasValue_ = false;
+    setStale(false);
     refresh();
 }
 
 void RingIndicator::refresh()
 {
     if (!hasValue_) {
-        setText(kNoValue);
+        // No mode at all: not a colour any code has.
+        setColours({}, {});
+        setDisplayText(kNoValue);
         return;
     }
+    const QColor background = colours_.value(value_, otherColour_);
+    // Dark backgrounds take white text.
+    const QColor ink = background.isValid() && background.lightness() < 140 ? QColor(Qt::white) : QColor();
+    setColours(background, ink);
     for (const auto& [code, text] : labels_) {
         if (code == value_) {
-            setText(text);
+            setDisplayText(text);
             return;
         }
     }
     // A code the panel file does not name is still shown, as a number.
-    setText(QString::number(value_));
+    setDisplayText(QString::number(value_));
+}
+
+// ---- TextMessage -------------------------------------------------------------
+
+TextMessage::TextMessage(QWidget* parent)
+    : Readout(parent)
+{
+    setFrameShape(QFrame::StyledPanel);
+    setFrameShadow(QFrame::Plain);
+    setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    setScalesWithHeight(false);
+    setMinimumChars(12);
+    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    QFont plain = font();
+    plain.setBold(false);
+    setFont(plain);
+}
+
+void TextMessage::setMessage(const QString& text)
+{
+    setDisplayText(text);
+    if (toolTip() != text)
+        setToolTip(text);
+}
+
+void TextMessage::setProgramColour(int rgb)
+{
+    setColours(rgb < 0 ? QColor() : QColor::fromRgb(static_cast<QRgb>(rgb)), {});
 }

@@ -1,50 +1,131 @@
-// Read-only display controls. A numeric indicator shows a double with a fixed
-// number of decimals, switching to an exponent form for magnitudes that do
-// not fit its width, and a dash for "no value" (NaN); its size never depends
-// on what it shows, so no reading reflows the panel. A ring indicator shows
-// an integer code through its value labels, or no code at all.
+// Read-only displays the program writes: readouts of numbers, of codes and of
+// texts.
+//
+// They paint their text themselves instead of being labels: a new reading
+// then repaints only the readout, never re-lays out the panel (a label
+// re-asks its layout at every new text, which at a fast timer costs more
+// than the reading). Their size never depends on what they show, so no value
+// reflows the panel; numbers and codes grow with the room the window gives
+// them, to be read from a step away.
 #pragma once
 
 #include "value_labels.h"
 
-#include <QLabel>
+#include <QColor>
+#include <QFrame>
+#include <QHash>
+#include <QString>
 
-class NumericIndicator : public QLabel {
+class Readout : public QFrame {
+    Q_OBJECT
+public:
+    explicit Readout(QWidget* parent = nullptr);
+
+    QString text() const { return text_; }
+
+    // Stale: shown greyed, as no longer current, until the next value.
+    void setStale(bool stale);
+    bool stale() const { return stale_; }
+
+    // The font the text is painted in: as large as the readout's height
+    // allows, smaller for a text that would not fit across otherwise. And the
+    // width [px] the text has inside the frame.
+    QFont shownFont() const;
+    int textRoom() const;
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void setDisplayText(const QString& text);
+    // Background and text colour behind the text; invalid for the style's own.
+    void setColours(const QColor& background, const QColor& foreground);
+    // Characters the readout has room for at its smallest.
+    void setMinimumChars(int chars) { minimumChars_ = chars; }
+    void setTextAlignment(Qt::Alignment alignment) { alignment_ = alignment; }
+    // Whether the text grows with the readout's height.
+    void setScalesWithHeight(bool scales) { scales_ = scales; }
+
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    // Called when the room changed, so a subclass can choose another form.
+    virtual void roomChanged() { }
+    // The widest text the readout shows in the common case: the text grows
+    // with the height only as far as this still fits the width.
+    virtual QString typicalWidest() const { return text_; }
+
+    void updatePaintFont();
+    const QFont& paintFont() const { return paintFont_; }
+
+private:
+    QString text_;
+    bool stale_ = false;
+    QColor background_, foreground_;
+    int minimumChars_ = 10;
+    Qt::Alignment alignment_ = Qt::AlignRight | Qt::AlignVCenter;
+    bool scales_ = true;
+    QFont paintFont_;
+};
+
+// A double with a fixed number of decimals (the panel file's "decimals"),
+// switching to an exponent form for magnitudes that do not fit its width,
+// and "---" for no value (NaN).
+class NumericIndicator : public Readout {
     Q_OBJECT
 public:
     explicit NumericIndicator(QWidget* parent = nullptr);
     void setValue(double value);
     double value() const { return value_; }
 
-    QSize sizeHint() const override;
-    QSize minimumSizeHint() const override;
-
 protected:
-    void resizeEvent(QResizeEvent* event) override;
+    void roomChanged() override;
+    QString typicalWidest() const override;
 
 private:
     int decimals() const;
     QString format(double value) const;
-    void refresh();
 
     double value_;
 };
 
-class RingIndicator : public QLabel {
+// An integer code shown through the panel file's value labels
+// ("0=CV;1=CC;2=OFF") and colours ("0=#1b7f3a;1=#c62828;2=#616161", and
+// "otherColour" for a code it does not name), or no code at all before one
+// was reported.
+class RingIndicator : public Readout {
     Q_OBJECT
 public:
     explicit RingIndicator(QWidget* parent = nullptr);
     void setLabels(ValueLabels labels);
+    // Colours by code, and for any other code; invalid for none.
+    void setCodeColours(QHash<int, QColor> colours, QColor other);
     void setValue(int value);
     // Shows no code: nothing was reported.
     void setNoValue();
     bool hasValue() const { return hasValue_; }
     int value() const { return value_; }
 
+protected:
+    QString typicalWidest() const override;
+
 private:
     void refresh();
 
     ValueLabels labels_;
+    QHash<int, QColor> colours_;
+    QColor otherColour_;
     int value_ = 0;
     bool hasValue_ = false;
+};
+
+// A line of text the program writes (a status line): left-aligned, cut with
+// "..." when the window is too narrow, the whole text in its tooltip.
+class TextMessage : public Readout {
+    Q_OBJECT
+public:
+    explicit TextMessage(QWidget* parent = nullptr);
+    void setMessage(const QString& text);
+    // A background colour (0xRRGGBB, -1 for none) for a state to notice.
+    void setProgramColour(int rgb);
 };

@@ -56,6 +56,8 @@ void NumericControl::finishLoading()
 
 double NumericControl::currentValue() const
 {
+    if (outside_)
+        return *outside_;
     return hasValue_ ? value() : std::nan("");
 }
 
@@ -65,9 +67,15 @@ void NumericControl::showProgramValue(double value)
     refused_.clear();
     const QSignalBlocker quiet(this);
     programValue_ = value;
+    outside_.reset();
     if (std::isnan(value)) {
         hasValue_ = false;
         lineEdit()->setText(prefix() + kNoValue + suffix());
+    } else if (value < minimum() || value > maximum()) {
+        hasValue_ = true;
+        outside_ = value;
+        setValue(value); // held at the nearest limit, but never shown so
+        lineEdit()->setText(prefix() + textFromValue(value) + suffix());
     } else {
         hasValue_ = true;
         setValue(value);
@@ -93,7 +101,9 @@ void NumericControl::setProgramTip(const QString& tip)
 
 QString NumericControl::textFromValue(double value) const
 {
-    return hasValue_ ? QDoubleSpinBox::textFromValue(value) : kNoValue;
+    if (!hasValue_)
+        return kNoValue;
+    return QDoubleSpinBox::textFromValue(outside_ ? *outside_ : value);
 }
 
 double NumericControl::valueFromText(const QString& text) const
@@ -109,6 +119,8 @@ QValidator::State NumericControl::validate(QString& input, int& pos) const
 {
     const QString number = bareNumber(this, input);
     if (!hasValue_ && number == kNoValue)
+        return QValidator::Acceptable;
+    if (outside_ && number == QDoubleSpinBox::textFromValue(*outside_))
         return QValidator::Acceptable;
     const QValidator::State state = QDoubleSpinBox::validate(input, pos);
     if (state != QValidator::Invalid)
@@ -137,6 +149,7 @@ void NumericControl::fixup(QString& input) const
 
 void NumericControl::stepBy(int steps)
 {
+    outside_.reset();
     if (!hasValue_) {
         hasValue_ = true;
         // From "no value" an arrow starts at the value nearest zero.
@@ -158,6 +171,7 @@ void NumericControl::focusInEvent(QFocusEvent* event)
 void NumericControl::operatorEdited()
 {
     hasValue_ = true;
+    outside_.reset();
     enteredIntoNoValue_ = false;
     refused_.clear();
     refusedChanged_ = false;
@@ -186,6 +200,11 @@ void NumericControl::updateLook()
     if (!refused_.isEmpty()) {
         tips << QStringLiteral("%1 was refused: the range is %2; the previous value stays.").arg(refused_, rangeText());
         style = QStringLiteral("border: 2px solid %1;").arg(kRefusedBorder);
+    }
+    if (outside_) {
+        tips << QStringLiteral("The instrument holds %1, outside what this control takes (%2).")
+                    .arg(QDoubleSpinBox::textFromValue(*outside_) + suffix(), rangeText());
+        style += QStringLiteral("background-color: #ffd27f;");
     }
     if (pending_) {
         tips << QStringLiteral("Edited, not yet written to the instrument.");

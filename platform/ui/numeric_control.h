@@ -5,12 +5,17 @@
 //     tooltip names the range, and the previous value stays;
 //   - "no value" (the program wrote NaN: the instrument gave none) shows as
 //     "---" and reads back as NaN until the operator enters a number;
+//   - a value the program writes outside the range the operator may enter
+//     (an instrument may report one) is shown as it is, marked, never cut
+//     to the range, and reads back as that value;
 //   - with the panel file's pendingUntilWritten, an operator's entry is shown
 //     as pending until the program next states the control's value or marks
 //     it (SetCtrlVal, a colour or a tooltip).
 #pragma once
 
 #include <QDoubleSpinBox>
+
+#include <optional>
 
 class NumericControl : public QDoubleSpinBox {
     Q_OBJECT
@@ -56,6 +61,8 @@ private:
     // Mutable: an entry made while there is no value is taken inside Qt's
     // const interpretation of the text.
     mutable bool hasValue_ = true;
+    // What the program showed outside the range; empty when inside it.
+    std::optional<double> outside_;
     mutable bool enteredIntoNoValue_ = false;
     bool pending_ = false;
     double programValue_ = 0.0; // what the program last showed; NaN for none

@@ -15,6 +15,7 @@ OutputSwitch::OutputSwitch(QWidget* parent)
     // cannot confirm it marks it afterwards.
     connect(this, &QAbstractButton::toggled, this, [this] {
         unknown_.reset();
+        noState_ = false;
         updateLook();
     });
     updateLook();
@@ -29,6 +30,7 @@ void OutputSwitch::setValues(int onValue, int offValue)
 void OutputSwitch::showValue(int value)
 {
     const QSignalBlocker quiet(this);
+    noState_ = false;
     if (value == on_ || value == off_) {
         unknown_.reset();
         setChecked(value == on_);
@@ -36,6 +38,15 @@ void OutputSwitch::showValue(int value)
         unknown_ = value;
         setChecked(false);
     }
+    updateLook();
+}
+
+void OutputSwitch::showNoState()
+{
+    const QSignalBlocker quiet(this);
+    unknown_.reset();
+    noState_ = true;
+    setChecked(false);
     updateLook();
 }
 
@@ -72,7 +83,11 @@ void OutputSwitch::updateLook()
     if (baseTip_.isNull())
         baseTip_ = toolTip().isNull() ? QStringLiteral("") : toolTip();
     QString text, background, colour = QStringLiteral("white");
-    if (unknown_) {
+    if (noState_) {
+        text = QStringLiteral("?");
+        background = QStringLiteral("#e0a000");
+        colour = QStringLiteral("black");
+    } else if (unknown_) {
         text = QStringLiteral("? %1").arg(*unknown_);
         background = QStringLiteral("#e0a000");
         colour = QStringLiteral("black");
@@ -91,7 +106,9 @@ void OutputSwitch::updateLook()
                                  "padding: 4px 12px; }")
                       .arg(background, colour, border));
     QStringList tips;
-    if (unknown_)
+    if (noState_)
+        tips << QStringLiteral("No state known: the instrument reported none.");
+    else if (unknown_)
         tips << QStringLiteral("State %1 reported: neither on (%2) nor off (%3).").arg(*unknown_).arg(on_).arg(off_);
     if (!programTip_.isEmpty())
         tips << programTip_;

@@ -21,11 +21,16 @@ public:
 
     // The value shown: on, off, or any other state as unknown.
     void showValue(int value);
+    // Shows that no state is known (the instrument gave none): neither on
+    // nor off.
+    void showNoState();
+    bool hasState() const { return !noState_; }
     int value() const;
     // Set when showing a value that is neither on nor off.
     std::optional<int> unknownState() const { return unknown_; }
 
     void setProgramColour(int rgb);
+    int programColour() const { return programColour_; }
     void setProgramTip(const QString& tip);
 
     QSize sizeHint() const override;
@@ -35,6 +40,7 @@ private:
 
     int on_ = 1, off_ = 0;
     std::optional<int> unknown_;
+    bool noState_ = false;
     int programColour_ = -1;
     QString programTip_, baseTip_;
 };

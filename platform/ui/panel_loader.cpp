@@ -8,9 +8,11 @@
 
 #include <QAbstractButton>
 #include <QAbstractSpinBox>
+#include <QColor>
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QFile>
+#include <QHash>
 #include <QSet>
 #include <QSpinBox>
 #include <QStringList>
@@ -42,6 +44,8 @@ public:
             widget = new StripChart(parent);
         else if (className == QLatin1String("OutputSwitch"))
             widget = new OutputSwitch(parent);
+        else if (className == QLatin1String("TextMessage"))
+            widget = new TextMessage(parent);
         // Every numeric entry refuses what it cannot take instead of
         // silently turning it into another number.
         else if (className == QLatin1String("QDoubleSpinBox") || className == QLatin1String("NumericControl"))
@@ -143,9 +147,27 @@ QString configure(QWidget* widget, QObject** controlObject)
                 combo->addItem(label, value);
             QObject::connect(combo, &QComboBox::currentIndexChanged, combo,
                              [combo](int index) { removeNotOfferedItems(combo, index); });
-        } else {
-            static_cast<RingIndicator*>(widget)->setLabels(*labels);
+            return {};
         }
+        auto* ring = static_cast<RingIndicator*>(widget);
+        ring->setLabels(*labels);
+        // Colours by code, "value=#rrggbb;...", and one for every other code.
+        QHash<int, QColor> colours;
+        const auto pairs = parseValueLabels(widget->property("valueColours").toString());
+        if (!pairs)
+            return QStringLiteral("'%1': valueColours is not 'value=#rrggbb;...' with distinct integer values")
+                .arg(widget->objectName());
+        for (const auto& [value, name] : *pairs) {
+            const QColor colour = QColor::fromString(name.trimmed());
+            if (!colour.isValid())
+                return QStringLiteral("'%1': valueColours: '%2' is not a colour").arg(widget->objectName(), name);
+            colours.insert(value, colour);
+        }
+        const QString otherName = widget->property("otherColour").toString();
+        const QColor other = otherName.isEmpty() ? QColor() : QColor::fromString(otherName);
+        if (!otherName.isEmpty() && !other.isValid())
+            return QStringLiteral("'%1': otherColour '%2' is not a colour").arg(widget->objectName(), otherName);
+        ring->setCodeColours(colours, other);
         return {};
     }
     if (qobject_cast<QAbstractButton*>(widget)) {
@@ -213,6 +235,8 @@ bool isKind(const QObject* object, int kind, int traces)
     }
     case CTRL_TIMER:
         return qobject_cast<const TimerControl*>(object);
+    case CTRL_TEXT_MESSAGE:
+        return qobject_cast<const TextMessage*>(object);
     }
     return false;
 }
@@ -236,6 +260,8 @@ const char* kindName(int kind)
         return "a StripChart";
     case CTRL_TIMER:
         return "a TimerControl";
+    case CTRL_TEXT_MESSAGE:
+        return "a TextMessage";
     }
     return "an unknown kind";
 }

@@ -7,7 +7,14 @@
 //   on a checkable button (a switch or an enable button): onValue, offValue
 //     (int), the values it reads as; 1 and 0 when absent;
 //   on a QComboBox or RingIndicator: valueLabels, "value=text;value=text";
+//   on a QComboBox: notOfferedLabel, the text for a value it does not offer
+//     ("Preset %1 (not offered)");
+//   on a RingIndicator: valueColours, "value=#rrggbb;...", and otherColour
+//     (#rrggbb) for a code valueColours does not name;
 //   on a NumericIndicator: decimals (int);
+//   on a numeric entry (QDoubleSpinBox): pendingUntilWritten (bool), to show
+//     an operator's edit as pending until the program next states the value;
+//   TextMessage: a line of text the program writes (a status line);
 //   on a StripChart: traceCount (1..16, default 4), pointsPerScreen (points
 //     kept per trace, 2..100000, default 600), yLabel (axis label);
 //   on a TimerControl: interval (seconds, > 0), enabled (bool).

@@ -104,7 +104,7 @@ std::optional<double> controlValue(const QObject* control)
     if (auto* numeric = qobject_cast<const NumericControl*>(control))
         return numeric->currentValue();
     if (auto* output = qobject_cast<const OutputSwitch*>(control))
-        return output->value();
+        return output->hasState() ? output->value() : std::nan("");
     if (auto* spin = qobject_cast<const QDoubleSpinBox*>(control))
         return spin->value();
     if (auto* spin = qobject_cast<const QSpinBox*>(control))
@@ -150,6 +150,10 @@ bool setControlValue(QObject* control, double value)
         if (!std::isfinite(value))
             return false;
         spin->setValue(static_cast<int>(std::lround(std::clamp(value, -2e9, 2e9))));
+        return true;
+    }
+    if (auto* output = qobject_cast<OutputSwitch*>(control); output && std::isnan(value)) {
+        output->showNoState();
         return true;
     }
     const int code = std::isfinite(value) ? static_cast<int>(std::clamp(value, -2e9, 2e9)) : 0;

@@ -16,6 +16,8 @@ struct Control {
     QPointer<QObject> object; // a widget, or a TimerControl
     CtrlCallbackPtr callback = nullptr;
     QString callbackName;
+    // Written by a timer tick: goes stale when the ticks stop coming.
+    bool tickFed = false;
 };
 
 struct Panel {

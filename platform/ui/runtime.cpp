@@ -10,6 +10,7 @@
 #endif
 
 #include "display_check.h"
+#include "indicators.h"
 #include "numeric_control.h"
 #include "output_switch.h"
 #include "panel_loader.h"
@@ -66,6 +67,24 @@ int missingControl(int panel)
     return findPanel(panel) ? UIE_BAD_CONTROL : UIE_BAD_PANEL;
 }
 
+// True while a timer tick's callback runs: what it writes is fed by ticks.
+bool gInTick = false;
+
+// A tick that comes long after the last one ended (the loop was held by
+// slow work) first greys what the ticks showed and has it painted, so while
+// the new sweep runs nobody takes the old readings for current ones; each
+// reading clears its readout's mark as it comes.
+void markTickReadingsStale(int panel)
+{
+    Panel* p = findPanel(panel);
+    if (!p)
+        return;
+    for (const Control& c : std::as_const(p->controls))
+        if (auto* readout = qobject_cast<Readout*>(c.object); readout && c.tickFed)
+            readout->setStale(true);
+    p->root->repaint();
+}
+
 void raiseEvent(int panel, int control, int event)
 {
     // Look the control up afresh: an earlier callback may have discarded it.
@@ -80,7 +99,13 @@ void connectControl(int panel, const Control& control)
     const int id = control.id;
     auto commit = [panel, id] { raiseEvent(panel, id, EVENT_COMMIT); };
     if (auto* timer = qobject_cast<TimerControl*>(object)) {
-        timer->onTick = [panel, id] { raiseEvent(panel, id, EVENT_TIMER_TICK); };
+        timer->onTick = [panel, id, timer] {
+            if (timer->overdue())
+                markTickReadingsStale(panel);
+            gInTick = true;
+            raiseEvent(panel, id, EVENT_TIMER_TICK);
+            gInTick = false;
+        };
     } else if (auto* numeric = qobject_cast<NumericControl*>(object)) {
         QObject::connect(numeric, &NumericControl::entryCommitted, numeric, commit);
     } else if (auto* button = qobject_cast<QAbstractButton*>(object)) {
@@ -264,12 +289,25 @@ int SetCtrlVal(int panel, int control, double value)
     Control* c = findControl(panel, control);
     if (!c)
         return missingControl(panel);
+    c->tickFed = c->tickFed || gInTick;
     return setControlValue(c->object, value) ? 0 : UIE_BAD_ATTRIBUTE;
 }
 
 int SetCtrlVal(int panel, int control, int value)
 {
     return SetCtrlVal(panel, control, static_cast<double>(value));
+}
+
+int SetCtrlVal(int panel, int control, const char* value)
+{
+    Control* c = findControl(panel, control);
+    if (!c)
+        return missingControl(panel);
+    auto* message = qobject_cast<TextMessage*>(c->object);
+    if (!message || !value)
+        return UIE_BAD_ATTRIBUTE;
+    message->setMessage(QString::fromUtf8(value));
+    return 0;
 }
 
 int SetCtrlAttribute(int panel, int control, int attribute, double value)
@@ -291,6 +329,13 @@ int SetCtrlAttribute(int panel, int control, int attribute, int value)
     auto* widget = qobject_cast<QWidget*>(c->object);
     if (attribute == ATTR_INTERVAL)
         return SetCtrlAttribute(panel, control, attribute, static_cast<double>(value));
+    if (attribute == ATTR_STALE) {
+        auto* readout = qobject_cast<Readout*>(widget);
+        if (!readout || qobject_cast<TextMessage*>(widget))
+            return UIE_BAD_ATTRIBUTE;
+        readout->setStale(value != 0);
+        return 0;
+    }
     if (attribute != ATTR_TEXT_BGCOLOR || !widget || value < VAL_DEFAULT_COLOR || value > 0xFFFFFF)
         return UIE_BAD_ATTRIBUTE;
     // These draw the program's colour along with their own marks.
@@ -300,6 +345,10 @@ int SetCtrlAttribute(int panel, int control, int attribute, int value)
     }
     if (auto* output = qobject_cast<OutputSwitch*>(widget)) {
         output->setProgramColour(value);
+        return 0;
+    }
+    if (auto* message = qobject_cast<TextMessage*>(widget)) {
+        message->setProgramColour(value);
         return 0;
     }
     widget->setStyleSheet(value == VAL_DEFAULT_COLOR
@@ -325,6 +374,57 @@ int SetCtrlAttribute(int panel, int control, int attribute, const char* value)
         return 0;
     }
     widget->setToolTip(QString::fromUtf8(value));
+    return 0;
+}
+
+int GetCtrlAttribute(int panel, int control, int attribute, int* value)
+{
+    Control* c = findControl(panel, control);
+    if (!c)
+        return missingControl(panel);
+    if (!value)
+        return UIE_BAD_ARGUMENT;
+    if (attribute == ATTR_PRECISION) {
+        if (auto* spin = qobject_cast<QDoubleSpinBox*>(c->object)) {
+            *value = spin->decimals();
+            return 0;
+        }
+        if (auto* numeric = qobject_cast<NumericIndicator*>(c->object)) {
+            const QVariant decimals = numeric->property("decimals");
+            *value = decimals.isValid() ? decimals.toInt() : 3;
+            return 0;
+        }
+    } else if (attribute == ATTR_STALE) {
+        if (auto* readout = qobject_cast<Readout*>(c->object)) {
+            *value = readout->stale() ? 1 : 0;
+            return 0;
+        }
+    }
+    return UIE_BAD_ATTRIBUTE;
+}
+
+int GetCtrlAttribute(int panel, int control, int attribute, double* value)
+{
+    Control* c = findControl(panel, control);
+    if (!c)
+        return missingControl(panel);
+    if (!value)
+        return UIE_BAD_ARGUMENT;
+    auto* timer = qobject_cast<TimerControl*>(c->object);
+    if (attribute != ATTR_INTERVAL || !timer)
+        return UIE_BAD_ATTRIBUTE;
+    *value = timer->intervalSeconds();
+    return 0;
+}
+
+int SetPanelAttribute(int panel, int attribute, const char* value)
+{
+    Panel* p = findPanel(panel);
+    if (!p)
+        return UIE_BAD_PANEL;
+    if (attribute != ATTR_TITLE || !value)
+        return UIE_BAD_ATTRIBUTE;
+    p->root->setWindowTitle(QString::fromUtf8(value));
     return 0;
 }
 

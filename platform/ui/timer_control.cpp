@@ -27,6 +27,7 @@ TimerControl::TimerControl(double intervalSeconds, bool enabled, QObject* parent
     connect(&timer_, &QTimer::timeout, this, [this] {
         if (onTick)
             onTick();
+        sinceTick_.start();
     });
     setIntervalSeconds(intervalSeconds);
     allTimers().append(this);
@@ -52,10 +53,19 @@ bool TimerControl::setIntervalSeconds(double seconds)
 void TimerControl::update()
 {
     const bool run = enabled_ && gLoopRunning;
-    if (run && !timer_.isActive())
+    if (run && !timer_.isActive()) {
         timer_.start();
-    else if (!run && timer_.isActive())
+        sinceTick_.start();
+    } else if (!run && timer_.isActive()) {
         timer_.stop();
+    }
+}
+
+bool TimerControl::overdue() const
+{
+    constexpr double kIntervals = 3.0, kAtLeastMs = 1000.0;
+    return sinceTick_.isValid() &&
+        static_cast<double>(sinceTick_.elapsed()) > std::max(kIntervals * intervalSeconds_ * 1000.0, kAtLeastMs);
 }
 
 void TimerControl::updateAll()

@@ -7,6 +7,7 @@
 // program can start it.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 
@@ -23,6 +24,11 @@ public:
     double intervalSeconds() const { return intervalSeconds_; }
     bool enabled() const { return enabled_; }
 
+    // True when the last tick ended longer ago than a few intervals (at
+    // least a second) while ticks were due: something held the loop, and
+    // what the ticks showed is old.
+    bool overdue() const;
+
     std::function<void()> onTick;
 
     // Delivery as a whole: every timer control follows these.
@@ -36,4 +42,5 @@ private:
     QTimer timer_;
     double intervalSeconds_;
     bool enabled_;
+    QElapsedTimer sinceTick_; // since the last tick ended, or ticks started
 };

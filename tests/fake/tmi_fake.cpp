@@ -9,7 +9,9 @@
 // Answers:
 //   TMI_HandleOpen   TMI_FAKE_HANDLE (default 7)
 //   TMI_ModelNameQ   "FAKE PW-A"
-//   TMI_MainOutputQ  TMI_FAKE_MAINOUT (default 1)
+//   TMI_MainOutputQ  the state last switched to, else TMI_FAKE_MAINOUT (default
+//                    1); with TMI_FAKE_MAINOUT_STUCK=1 always TMI_FAKE_MAINOUT,
+//                    as a supply whose output does not follow
 //   TMI_PresetQ      TMI_FAKE_PRESET (default 2)
 //   TMI_VoltageQ     the value last written to (ch, p), else fakeVoltage(ch, p)
 //   TMI_CurrentQ     the value last written to (ch, p), else fakeCurrent(ch, p)
@@ -103,8 +105,16 @@ double clampToSetting(double value)
     const char* limit = std::getenv("TMI_FAKE_CLAMP");
     if (!limit || !*limit)
         return value;
+    // A limit on the magnitude, as a rating holds for either polarity.
     const double max = std::atof(limit);
-    return value > max ? max : value;
+    return value > max ? max : value < -max ? -max : value;
+}
+
+// The state TMI_MainOutput last switched to; -1 before any switching.
+int& switchedOutput()
+{
+    static int state = -1;
+    return state;
 }
 
 char cvccCode(int ch)
@@ -177,7 +187,8 @@ FAKE_EXPORT int TMI_MainOutputQ(int h, unsigned char* state)
     record("TMI_MainOutputQ", h);
     if (silent("TMI_MainOutputQ"))
         return -1;
-    *state = static_cast<unsigned char>(envInt("TMI_FAKE_MAINOUT", 1));
+    const bool follows = switchedOutput() >= 0 && envInt("TMI_FAKE_MAINOUT_STUCK", 0) == 0;
+    *state = static_cast<unsigned char>(follows ? switchedOutput() : envInt("TMI_FAKE_MAINOUT", 1));
     return 0;
 }
 
@@ -256,6 +267,7 @@ FAKE_SIMPLE(TMI_Refresh, int h)
 FAKE_SIMPLE(TMI_MainOutput, int h, unsigned char s)
 {
     record("TMI_MainOutput", h, num(s));
+    switchedOutput() = s;
     return 0;
 }
 FAKE_SIMPLE(TMI_Delay, int h, unsigned char s)

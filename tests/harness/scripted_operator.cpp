@@ -30,6 +30,7 @@
 // For soak runs: RAILMON_EXIT_AFTER_TICKS=N clicks Exit after the N-th tick;
 // RAILMON_REPORT_RSS_EVERY=N prints "RSS <ticks> <kB>" every N ticks; and
 // "TICKS <n>" is printed at exit whenever either is set.
+#include "indicators.h"
 #include "railmon-ctrl.h"
 #include "railmon.h"
 #include "strip_chart.h"
@@ -101,6 +102,8 @@ QString shownText(QObject* object)
         return combo->currentText();
     if (auto* spin = qobject_cast<QAbstractSpinBox*>(object))
         return spin->text();
+    if (auto* readout = qobject_cast<Readout*>(object))
+        return readout->text();
     if (auto* label = qobject_cast<QLabel*>(object))
         return label->text();
     return QStringLiteral("(no text)");

@@ -12,18 +12,24 @@ enum {
     EVENT_TIMER_TICK = 15, // a timer control's interval elapsed
 };
 
-// Control and trace attributes.
+// Control, panel and trace attributes.
 enum {
     ATTR_TEXT_BGCOLOR = 1020,  // background behind a control's text, int colour
     ATTR_TOOLTIP_TEXT = 1030,  // text shown when the pointer rests on a control
+    ATTR_TITLE = 1040,         // a panel's window title, string
+    ATTR_PRECISION = 1050,     // decimals a numeric control shows, int (read only)
     ATTR_INTERVAL = 1270,      // timer interval, double [s]
     ATTR_TRACE_LG_TEXT = 1276, // trace label in a chart's legend, string
+    // An indicator shows its value greyed, as no longer current, until the
+    // next value is written to it; int, non-zero for stale.
+    ATTR_STALE = 1900,
 };
 
 // Colours, as 0xRRGGBB.
 enum {
     VAL_DEFAULT_COLOR = -1, // whatever the panel's style gives the control
     VAL_WARNING_COLOR = 0xFFD27F,
+    VAL_ERROR_COLOR = 0xF2A0A0,
 };
 
 // Data types for PlotStripChart.
@@ -57,6 +63,7 @@ enum {
     CTRL_COMMAND_BUTTON,    // only raises its callback's commit event
     CTRL_STRIP_CHART,       // takes one point per trace per plot
     CTRL_TIMER,             // raises timer ticks
+    CTRL_TEXT_MESSAGE,      // shows a text the program writes
 };
 
 // The controls the application names: LoadPanel refuses a panel file that
@@ -93,10 +100,15 @@ int GetCtrlVal(int panel, int control, unsigned char* value);
 // Shows the value; never raises a callback.
 int SetCtrlVal(int panel, int control, double value);
 int SetCtrlVal(int panel, int control, int value);
+// The text of a text message.
+int SetCtrlVal(int panel, int control, const char* value);
 
 int SetCtrlAttribute(int panel, int control, int attribute, double value);
 int SetCtrlAttribute(int panel, int control, int attribute, int value);
 int SetCtrlAttribute(int panel, int control, int attribute, const char* value);
+int GetCtrlAttribute(int panel, int control, int attribute, int* value);
+int GetCtrlAttribute(int panel, int control, int attribute, double* value);
+int SetPanelAttribute(int panel, int attribute, const char* value);
 int SetTraceAttributeEx(int panel, int control, int trace, int attribute, const char* value);
 // One new point per trace: element k of `array` goes to trace k + 1.
 int PlotStripChart(int panel, int control, const void* array, int numberOfPoints, int startingIndex, int skipCount,
