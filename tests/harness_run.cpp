@@ -21,7 +21,8 @@ std::vector<std::string> HarnessRun::programLines() const
     for (const std::string& line : stdoutLines) {
         const bool harness = line.rfind("POPUP ", 0) == 0 || line.rfind("STATE ", 0) == 0 ||
             line.rfind("CTRL ", 0) == 0 || line.rfind("TRACES ", 0) == 0 || line.rfind("TIP ", 0) == 0 ||
-            line.rfind("TEXT ", 0) == 0 || line.rfind("CHART ", 0) == 0 || line == "TICK";
+            line.rfind("TEXT ", 0) == 0 || line.rfind("CHART ", 0) == 0 || line.rfind("TITLE ", 0) == 0 ||
+            line == "TICK";
         if (!harness)
             result.push_back(line);
     }

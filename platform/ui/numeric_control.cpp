@@ -187,8 +187,11 @@ QString NumericControl::rangeText() const
 {
     const QString unit = suffix().trimmed();
     const QString sep = unit.isEmpty() ? QString() : QStringLiteral(" ") + unit;
+    // As the operator types numbers: "3600", not "3,600".
+    QLocale plain = locale();
+    plain.setNumberOptions(QLocale::OmitGroupSeparator);
     return QStringLiteral("%1%3 to %2%3")
-        .arg(locale().toString(minimum(), 'g', 10), locale().toString(maximum(), 'g', 10), sep);
+        .arg(plain.toString(minimum(), 'g', 10), plain.toString(maximum(), 'g', 10), sep);
 }
 
 void NumericControl::updateLook()

@@ -15,7 +15,9 @@
 //   TMI_PresetQ      TMI_FAKE_PRESET (default 2)
 //   TMI_VoltageQ     the value last written to (ch, p), else fakeVoltage(ch, p)
 //   TMI_CurrentQ     the value last written to (ch, p), else fakeCurrent(ch, p)
-//   TMI_Voltage/Current  store the value, clamped to TMI_FAKE_CLAMP when set
+//   TMI_Voltage/Current  store the value, clamped to TMI_FAKE_CLAMP when set and
+//                    rounded to a multiple of TMI_FAKE_RESOLUTION when set, as
+//                    a supply keeps its setpoints at its own resolution
 //   TMI_MoniDataQ    fakeMoniVolts(ch), fakeMoniAmps(ch) and the ch-th entry of
 //                    TMI_FAKE_CVCC ("c1,c2,c3,c4", default 0,1,0,1); with
 //                    TMI_FAKE_MONI_FAIL=1 it fails and writes nothing;
@@ -30,6 +32,7 @@
 #include "fake_answers.h"
 #include "tmi_api.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -108,6 +111,14 @@ double clampToSetting(double value)
     // A limit on the magnitude, as a rating holds for either polarity.
     const double max = std::atof(limit);
     return value > max ? max : value < -max ? -max : value;
+}
+
+double storedSetpoint(double value)
+{
+    value = clampToSetting(value);
+    const char* resolution = std::getenv("TMI_FAKE_RESOLUTION");
+    const double step = resolution && *resolution ? std::atof(resolution) : 0.0;
+    return step > 0 ? std::round(value / step) * step : value;
 }
 
 // The state TMI_MainOutput last switched to; -1 before any switching.
@@ -204,14 +215,14 @@ FAKE_EXPORT int TMI_PresetQ(int h, unsigned char* preset)
 FAKE_EXPORT int TMI_Voltage(int h, unsigned char ch, unsigned char p, double v)
 {
     record("TMI_Voltage", h, num(ch), num(p), v);
-    stored(true)[{ch, p}] = clampToSetting(v);
+    stored(true)[{ch, p}] = storedSetpoint(v);
     return 0;
 }
 
 FAKE_EXPORT int TMI_Current(int h, unsigned char ch, unsigned char p, double a)
 {
     record("TMI_Current", h, num(ch), num(p), a);
-    stored(false)[{ch, p}] = clampToSetting(a);
+    stored(false)[{ch, p}] = storedSetpoint(a);
     return 0;
 }
 

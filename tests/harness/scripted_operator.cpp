@@ -20,6 +20,7 @@
 //   ctrl:NAME         print "CTRL NAME value" (the value as GetCtrlVal reads it)
 //   traces:NAME       print "TRACES NAME label|label|..." of a strip chart
 //   tip:NAME          print "TIP NAME tooltip" of a control
+//   title             print "TITLE window title"
 //   close             close the window as an operator would
 // A mistyped script must not pass without testing anything: an unknown
 // action or control ends the run at once with exit status 3.
@@ -156,6 +157,8 @@ void perform(const QString& action)
         const auto data = chart ? chart->graph(0)->data() : nullptr;
         const double span = data && !data->isEmpty() ? (data->constEnd() - 1)->key - data->constBegin()->key : 0.0;
         std::printf("CHART %s %d %.6f\n", qPrintable(argument), data ? data->size() : 0, span);
+    } else if (verb == "title") {
+        std::printf("TITLE %s\n", qPrintable(uiPanelWidget(pnl)->windowTitle()));
     } else if (verb == "close") {
         uiPanelWidget(pnl)->close();
     } else if (verb != "wait" && !verb.isEmpty()) {

@@ -1,0 +1,343 @@
+// What the panel shows is what the supply reported, or marked as not that:
+// typed entries, pending edits, the CV/CC lamps, stale readouts, the status
+// line, the shortcuts, and a layout with nothing clipped. Worked with real
+// key and mouse events on the shipped panel, against the recording fake.
+#include "indicators.h"
+#include "numeric_control.h"
+#include "panel_fixture.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QSet>
+#include <QTest>
+#include <QTimer>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <sys/stat.h>
+
+using testing::HasSubstr;
+using testing::StartsWith;
+
+namespace {
+
+template <typename T>
+T* widget(int id)
+{
+    return qobject_cast<T*>(uiControlObject(pnl, id));
+}
+
+std::string statusText(int id)
+{
+    return widget<TextMessage>(id)->text().toStdString();
+}
+
+} // namespace
+
+class PanelTrust : public PanelTest {
+protected:
+    void SetUp() override
+    {
+        PanelTest::SetUp();
+        window()->show();
+        // Shortcuts go to the active window only.
+        QApplication::setActiveWindow(window());
+        QApplication::processEvents();
+    }
+    void TearDown() override
+    {
+        for (const char* name : {"TMI_FAKE_RESOLUTION", "TMI_FAKE_MONI_FAIL", "TMI_FAKE_CVCC"})
+            unsetenv(name);
+        PanelTest::TearDown();
+    }
+    static QWidget* window() { return uiPanelWidget(pnl); }
+    static void tick() { TimerCB(pnl, PANEL_TIMER, EVENT_TIMER_TICK, nullptr, 0, 0); }
+    // Types into a numeric control as an operator does: select all, type,
+    // Enter.
+    static void type(int id, const QString& text)
+    {
+        auto* box = widget<NumericControl>(id);
+        box->setFocus();
+        QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(box, text);
+        QTest::keyClick(box, Qt::Key_Return);
+        QApplication::processEvents();
+    }
+    // A click where the operator would put it: on a check box's or radio
+    // button's box, in the middle of anything else.
+    static void click(int id)
+    {
+        auto* button = widget<QAbstractButton>(id);
+        const bool box = qobject_cast<QCheckBox*>(button) || qobject_cast<QRadioButton*>(button);
+        QTest::mouseClick(button, Qt::LeftButton, {}, box ? QPoint(8, button->height() / 2) : button->rect().center());
+        QApplication::processEvents();
+    }
+    static std::vector<std::string> libraryCalls()
+    {
+        std::vector<std::string> library;
+        for (const std::string& call : calls())
+            if (call.rfind("TMI_", 0) == 0)
+                library.push_back(call);
+        return library;
+    }
+};
+
+TEST_F(PanelTrust, AnEntryOutsideTheRangeIsRefusedVisiblyAndNeverBecomesAnotherNumber)
+{
+    struct Case {
+        int control;
+        const char* typed;
+        const char* range;
+    };
+    // CH +18V takes 0 V to 20 V: 25 and a negative voltage are refused, as
+    // are an interval of 5000 s or 0.01 s.
+    const std::vector<Case> cases = {{PANEL_VSET1, "25", "0 V to 20 V"},
+                                     {PANEL_VSET1, "-5", "0 V to 20 V"},
+                                     {PANEL_VSET2, "3", "-20 V to 0 V"},
+                                     {PANEL_INTERVAL, "5000", "0.05 s to 3600 s"},
+                                     {PANEL_INTERVAL, "0.01", "0.05 s to 3600 s"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.typed);
+        auto* box = widget<NumericControl>(c.control);
+        SetCtrlVal(pnl, c.control,
+                   c.control == PANEL_INTERVAL ? 1.0 : fakeVoltage(c.control == PANEL_VSET1 ? 1 : 2, 2));
+        const double before = box->currentValue();
+        type(c.control, c.typed);
+        EXPECT_EQ(box->currentValue(), before) << "the previous value stays";
+        EXPECT_EQ(box->refusedEntry(), c.typed);
+        EXPECT_THAT(box->toolTip().toStdString(),
+                    HasSubstr(std::string(c.typed) + " was refused: the range is " + c.range));
+        EXPECT_THAT(box->styleSheet().toStdString(), HasSubstr("border")) << "the field is marked";
+    }
+    // Set writes what the field holds, not a number made from the typing.
+    gMask = 1;
+    clearFakeLog();
+    SetCB(pnl, 0, EVENT_COMMIT, nullptr, 0, 0);
+    EXPECT_EQ(libraryCalls().at(1), "TMI_Voltage 7 1 2 " + number(fakeVoltage(1, 2)));
+    double interval = 0;
+    GetCtrlAttribute(pnl, PANEL_TIMER, ATTR_INTERVAL, &interval);
+    EXPECT_EQ(interval, 1.0);
+}
+
+TEST_F(PanelTrust, AnEditIsPendingUntilSetWritesItAndTheReadBackAgreesAtTheShownDecimals)
+{
+    auto* vset = widget<NumericControl>(PANEL_VSET1);
+    clearFakeLog();
+    type(PANEL_VSET1, "5.5");
+    EXPECT_TRUE(vset->pending()) << "Enter alone writes nothing";
+    EXPECT_THAT(libraryCalls(), testing::IsEmpty());
+    EXPECT_THAT(vset->toolTip().toStdString(), HasSubstr("not yet written"));
+
+    // Set skips a disabled channel: its edit stays pending.
+    click(PANEL_ENABLE1);
+    SetCB(pnl, 0, EVENT_COMMIT, nullptr, 0, 0);
+    EXPECT_TRUE(vset->pending());
+
+    // The supply keeps 5.4999 V (its resolution is 0.3 mV): equal at the
+    // three decimals the control shows, so the edit is written and agreed.
+    setenv("TMI_FAKE_RESOLUTION", "0.0003", 1);
+    click(PANEL_ENABLE1);
+    SetCB(pnl, 0, EVENT_COMMIT, nullptr, 0, 0);
+    EXPECT_FALSE(vset->pending());
+    EXPECT_TRUE(vset->styleSheet().isEmpty()) << vset->toolTip().toStdString();
+    EXPECT_EQ(vset->currentValue(), 5.5);
+}
+
+TEST_F(PanelTrust, ModeLampsShowNoModeUntilAReadingAndTellCvCcOffAndUnknownCodesApart)
+{
+    for (int ch = 0; ch < CHANNELS; ++ch) {
+        auto* lamp = widget<RingIndicator>(cvcc[ch]);
+        EXPECT_FALSE(lamp->hasValue()) << ch;
+        EXPECT_EQ(lamp->text(), "---");
+    }
+    setenv("TMI_FAKE_CVCC", "0,1,2,77", 1);
+    gMask = 15;
+    tick();
+    QSet<QRgb> colours;
+    for (int ch = 0; ch < CHANNELS; ++ch)
+        colours.insert(widget<RingIndicator>(cvcc[ch])->grab().toImage().pixel(4, 4));
+    EXPECT_EQ(colours.size(), 4) << "CV, CC, OFF and an unknown code share a colour";
+    EXPECT_EQ(widget<RingIndicator>(cvcc[0])->text(), "CV");
+    EXPECT_EQ(widget<RingIndicator>(cvcc[1])->text(), "CC");
+    EXPECT_EQ(widget<RingIndicator>(cvcc[2])->text(), "OFF");
+    EXPECT_EQ(widget<RingIndicator>(cvcc[3])->text(), "77");
+
+    setenv("TMI_FAKE_MONI_FAIL", "1", 1);
+    tick();
+    EXPECT_FALSE(widget<RingIndicator>(cvcc[0])->hasValue()) << "a reading that did not come has no mode";
+}
+
+TEST_F(PanelTrust, ReadoutsGreyWhenTheyNoLongerShowTheOutputsUntilTheirNextReading)
+{
+    auto stale = [](int ch) {
+        return widget<Readout>(vmon[ch])->stale() && widget<Readout>(imon[ch])->stale() &&
+            widget<Readout>(cvcc[ch])->stale();
+    };
+    auto fresh = [](int ch) {
+        return !widget<Readout>(vmon[ch])->stale() && !widget<Readout>(imon[ch])->stale() &&
+            !widget<Readout>(cvcc[ch])->stale();
+    };
+    gMask = 15;
+    tick();
+    EXPECT_TRUE(fresh(0) && fresh(3));
+    SetCB(pnl, 0, EVENT_COMMIT, nullptr, 0, 0);
+    EXPECT_TRUE(stale(0) && stale(3)) << "after Set";
+    tick();
+    EXPECT_TRUE(fresh(0) && fresh(3));
+    SetPresetCB(pnl, PANEL_PRESET, EVENT_COMMIT, nullptr, 0, 0);
+    EXPECT_TRUE(stale(0) && stale(3)) << "after a preset recall";
+    tick();
+    click(PANEL_MAINOUTPUT);
+    EXPECT_TRUE(stale(1)) << "after switching the main output";
+    tick();
+    click(PANEL_ENABLE2);
+    tick();
+    EXPECT_TRUE(stale(1)) << "a disabled channel is not read";
+    EXPECT_TRUE(fresh(0));
+
+    // A tick that comes long after the last one (the loop was held) greys
+    // what the ticks showed before its sweep begins.
+    click(PANEL_ENABLE2);
+    SetCtrlAttribute(pnl, PANEL_TIMER, ATTR_INTERVAL, 0.02);
+    std::vector<bool> staleAtFirstWrite;
+    uiTestHooks().valueSet = [&](int, int control, double) {
+        if (control == vmon[0])
+            staleAtFirstWrite.push_back(widget<Readout>(cvcc[3])->stale());
+    };
+    ResumeTimerCallbacks();
+    QTimer hold, end;
+    hold.setSingleShot(true);
+    end.setSingleShot(true);
+    QObject::connect(&hold, &QTimer::timeout, [] { std::this_thread::sleep_for(std::chrono::milliseconds(1300)); });
+    QObject::connect(&end, &QTimer::timeout, [] { QuitUserInterface(0); });
+    hold.start(100);
+    end.start(1600);
+    RunUserInterface();
+    SuspendTimerCallbacks();
+    ASSERT_GE(staleAtFirstWrite.size(), 3u);
+    EXPECT_FALSE(staleAtFirstWrite.front());
+    EXPECT_EQ(std::count(staleAtFirstWrite.begin(), staleAtFirstWrite.end(), true), 1)
+        << "only the tick after the hold starts from stale readouts";
+}
+
+TEST_F(PanelTrust, StatusLineTellsTheReadingsAndTheLogAsTheyAre)
+{
+    gMask = 3;
+    tick();
+    EXPECT_THAT(statusText(PANEL_STATUS_READINGS), StartsWith("Readings at "));
+    setenv("TMI_FAKE_MONI_FAIL", "1", 1);
+    tick();
+    EXPECT_THAT(statusText(PANEL_STATUS_READINGS), StartsWith("No readings since "));
+    EXPECT_THAT(statusText(PANEL_STATUS_READINGS), HasSubstr("the supply answers nothing"));
+    unsetenv("TMI_FAKE_MONI_FAIL");
+
+    click(PANEL_LOGTOFILE);
+    tick();
+    tick();
+    EXPECT_EQ(statusText(PANEL_STATUS_LOG),
+              "Logging to " + std::filesystem::current_path().string() + "/railmon.log, 4 records");
+
+    // A log that cannot be written is on show with its reason until it can.
+    LogClose();
+    gFp = nullptr;
+    std::filesystem::remove("railmon.log");
+    mkfifo("railmon.log", 0644);
+    testing::internal::CaptureStdout();
+    tick();
+    testing::internal::GetCapturedStdout();
+    EXPECT_THAT(statusText(PANEL_STATUS_LOG), StartsWith("Log: Cannot open railmon.log: it is a FIFO"));
+    EXPECT_NE(widget<TextMessage>(PANEL_STATUS_LOG)->grab().toImage().pixelColor(6, 6),
+              widget<TextMessage>(PANEL_STATUS_READINGS)->grab().toImage().pixelColor(6, 6))
+        << "the failure is not marked";
+    std::filesystem::remove("railmon.log");
+    testing::internal::CaptureStdout();
+    tick();
+    testing::internal::GetCapturedStdout();
+    EXPECT_THAT(statusText(PANEL_STATUS_LOG), HasSubstr("2 records; 1 tick not logged"));
+}
+
+TEST_F(PanelTrust, ShortcutsReadSetAndExitAndTheTooltipsSayThem)
+{
+    struct Case {
+        int control;
+        QKeySequence keys;
+        const char* call;
+    };
+    for (const Case& c : {Case{PANEL_READ, QKeySequence("Ctrl+R"), "TMI_MoniDataQ 7 1"},
+                          Case{PANEL_SET, QKeySequence("Ctrl+S"), "TMI_PresetQ 7"}}) {
+        SCOPED_TRACE(c.call);
+        clearFakeLog();
+        QTest::keySequence(window(), c.keys);
+        QTest::qWait(250); // a shortcut presses its button visibly first
+        EXPECT_THAT(libraryCalls(), testing::Contains(c.call));
+        EXPECT_THAT(widget<QWidget>(c.control)->toolTip().toStdString(), HasSubstr(c.keys.toString().toStdString()));
+    }
+    EXPECT_THAT(widget<QWidget>(PANEL_EXIT)->toolTip().toStdString(), HasSubstr("Ctrl+Q"));
+    QTimer press, giveUp;
+    press.setSingleShot(true);
+    giveUp.setSingleShot(true);
+    QObject::connect(&press, &QTimer::timeout, [] { QTest::keySequence(window(), QKeySequence("Ctrl+Q")); });
+    QObject::connect(&giveUp, &QTimer::timeout, [] { QuitUserInterface(1); });
+    press.start(50);
+    giveUp.start(3000);
+    EXPECT_EQ(RunUserInterface(), 0) << "Ctrl+Q did not end the loop";
+}
+
+TEST_F(PanelTrust, AtTheDefaultAndTheSmallestSizeNothingIsClippedOrOverlaps)
+{
+    gMask = 15;
+    tick();
+    const QSize defaultSize = window()->size();
+    for (const QSize& size : {defaultSize, window()->minimumSizeHint()}) {
+        SCOPED_TRACE(std::to_string(size.width()) + "x" + std::to_string(size.height()));
+        window()->resize(size);
+        QApplication::processEvents();
+        // Kept beside the build's programs, to look at.
+        window()->grab().save(QStringLiteral(RAILMON_BIN_DIR "/panel-%1x%2.png").arg(size.width()).arg(size.height()));
+        QList<QWidget*> all;
+        for (QWidget* w : window()->findChildren<QWidget*>())
+            if (w->isVisible() && !w->objectName().isEmpty() && !w->objectName().startsWith("qt_"))
+                all << w;
+        for (QWidget* w : all) {
+            const std::string name = w->objectName().toStdString();
+            // Inside its parent, and as large as it asks to be at least.
+            EXPECT_TRUE(w->parentWidget()->rect().contains(w->geometry())) << name << " is cut by its parent";
+            if (w->property("ctrlId").isValid() && !qobject_cast<TextMessage*>(w)) {
+                EXPECT_GE(w->width(), w->minimumSizeHint().width()) << name;
+                EXPECT_GE(w->height(), w->minimumSizeHint().height()) << name;
+            }
+            if (auto* label = qobject_cast<QLabel*>(w)) {
+                EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->contentsRect().width())
+                    << name << ": its text is cut";
+            }
+            if (auto* readout = qobject_cast<Readout*>(w); readout && !qobject_cast<TextMessage*>(w)) {
+                EXPECT_LE(QFontMetrics(readout->shownFont()).horizontalAdvance(readout->text()), readout->textRoom())
+                    << name << ": its text is cut";
+            }
+            // No sibling covers another.
+            for (QWidget* other : all) {
+                if (other != w && other->parentWidget() == w->parentWidget()) {
+                    EXPECT_FALSE(w->geometry().intersects(other->geometry()))
+                        << name << " overlaps " << other->objectName().toStdString();
+                }
+            }
+        }
+    }
+    // Readouts read from a step away, and grow with the window.
+    window()->resize(defaultSize);
+    QApplication::processEvents();
+    const int atDefault = widget<Readout>(vmon[0])->shownFont().pixelSize();
+    EXPECT_GE(atDefault, 24);
+    window()->resize(defaultSize * 1.5);
+    QApplication::processEvents();
+    EXPECT_GT(widget<Readout>(vmon[0])->shownFont().pixelSize(), atDefault);
+}
