@@ -305,6 +305,7 @@ void showSupplyStatus(int deviceId, const char* address)
 // achieves against the one asked for.
 struct ReadingsFacts {
     time_t lastDelivered = 0; // when a sweep last delivered a reading
+    bool silent = false;      // the last sweep delivered nothing at all
     // When the last ticks came [s on a monotonic clock], newest last.
     std::array<double, 20> ticks{};
     int tickCount = 0;
@@ -347,6 +348,16 @@ void noteTick()
     ticks[static_cast<size_t>(std::min<int>(gReadings.tickCount, static_cast<int>(ticks.size())) - 1)] = now;
 }
 
+// What the main output switch is marked with: why its state is not
+// confirmed, or nothing. The mark of the last switching is kept apart, so
+// a supply that answers again gets that one back.
+std::string gMainOutputMark;
+void markMainOutput(const std::string& why)
+{
+    SetCtrlAttribute(pnl, PANEL_MAINOUTPUT, ATTR_TEXT_BGCOLOR, why.empty() ? VAL_DEFAULT_COLOR : VAL_WARNING_COLOR);
+    SetCtrlAttribute(pnl, PANEL_MAINOUTPUT, ATTR_TOOLTIP_TEXT, why.c_str());
+}
+
 // After a sweep of `swept` channels of which `delivered` gave a reading.
 void showReadingsStatus(int swept, int delivered, bool timer)
 {
@@ -368,6 +379,17 @@ void showReadingsStatus(int swept, int delivered, bool timer)
                                        : std::string("No readings yet");
         text += ": the supply answers nothing";
         colour = VAL_ERROR_COLOR;
+    }
+    // A supply that answers nothing may have its outputs in any state: the
+    // switch's last confirmed state is no longer one to rely on.
+    const bool silent = swept > 0 && delivered == 0;
+    if (silent != gReadings.silent) {
+        gReadings.silent = silent;
+        markMainOutput(
+            silent ? "The supply answers nothing since " +
+                    (gReadings.lastDelivered ? clockTime(gReadings.lastDelivered) : std::string("start-up")) +
+                    ": the outputs may be in any state"
+                   : gMainOutputMark);
     }
     if (timer) {
         double interval = 0.0;
@@ -421,8 +443,9 @@ void showMainOutput(int panel, int control, unsigned char reported, int asked)
         if (asked >= 0 && reported != asked)
             snprintf(tip, sizeof tip, "Switched to %d; the supply reports %d", asked, reported);
     }
-    SetCtrlAttribute(panel, control, ATTR_TEXT_BGCOLOR, tip[0] ? VAL_WARNING_COLOR : VAL_DEFAULT_COLOR);
-    SetCtrlAttribute(panel, control, ATTR_TOOLTIP_TEXT, tip);
+    gMainOutputMark = tip;
+    if (!gReadings.silent)
+        markMainOutput(gMainOutputMark);
 }
 
 void setMaskBit(int ch, int ison)

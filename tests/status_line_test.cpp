@@ -92,5 +92,14 @@ TEST(StatusLine, TellsWhenTheTimerFallsBehindAndWhenTheSupplyIsGone)
     EXPECT_THAT(run.stdoutLines, Contains(HasSubstr("Switched to 1; the supply did not confirm any state")))
         << "the click is not taken as done";
     EXPECT_THAT(run.stdoutLines, testing::Not(Contains("TEXT PANEL_MAINOUTPUT OFF")));
+
+    // A supply that goes away with its output on: the switch's ON is no
+    // longer confirmed, and says so.
+    HarnessOptions lost = gone;
+    lost.env = {{"TMI_SIM_FAIL_AFTER", "30"}, {"TMI_SIM_STATE", dir + "/sim.state"}};
+    lost.script =
+        "click:PANEL_MAINOUTPUT;interval:0.05;click:PANEL_TIMERONOFF;wait:800;tip:PANEL_MAINOUTPUT;click:ExitCB";
+    const HarnessRun lostRun = runHarness(lost);
+    EXPECT_THAT(lineStarting(lostRun, "TIP PANEL_MAINOUTPUT "), HasSubstr("the outputs may be in any state"));
     std::filesystem::remove_all(dir);
 }
