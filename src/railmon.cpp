@@ -122,13 +122,24 @@ int TMI_Open(void)
     TMI_Initialize();
     printf("FALSE =%d TRUE=%d\n", FALSE, TRUE);
     TMI_APIDll = LoadLibraryA("TMI_API.dll");
-    if (!TMI_APIDll)
+    // The pop-up only says that the supply cannot be used; the operator
+    // setting up a bench also needs to know which file was refused and why
+    // (wrong architecture, no library, a missing export).
+    if (!TMI_APIDll) {
+        fprintf(stderr, "TMI_API.dll cannot be loaded: %s\n", LastLoadErrorText());
         return FALSE;
+    }
+    char file[4096] = "";
+    GetModuleFileNameA(TMI_APIDll, file, sizeof file);
+    if (IsFallbackLibrary(TMI_APIDll))
+        printf("No TMI_API.dll installed: using the simulated supply %s\n", file);
     for (int index : kBindingOrder) {
         const EntryPoint& entry = kEntryPoints[index];
         bind(entry);
-        if (!entry.bound())
+        if (!entry.bound()) {
+            fprintf(stderr, "%s cannot be used: %s\n", file, LastLoadErrorText());
             return FALSE;
+        }
     }
     printf("TMI_In loaded.\n");
     return TRUE;
