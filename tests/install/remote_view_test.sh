@@ -25,7 +25,7 @@ for i in $(seq 100); do
     sleep 0.1
 done
 [ -n "$port" ] || fail "x11vnc named no port: $(cat "$work/x11vnc.err")"
-timeout 20 xdotool search --sync --onlyvisible --pid "$railmon" --name '^railmon$' >/dev/null ||
+timeout 20 xdotool search --sync --onlyvisible --pid "$railmon" --name '^railmon( - .*)?$' >/dev/null ||
     fail "no railmon window: $(cat "$work/railmon.out")"
 
 # Every socket listening for our three processes, TCP and UDP, v4 and v6.

@@ -32,7 +32,7 @@ cd "$elsewhere"
 "$root/bin/railmon" >"$work/out" 2>"$work/err" &
 railmon=$!
 started+=("$railmon")
-window=$(timeout 20 xdotool search --sync --onlyvisible --pid "$railmon" --name '^railmon$' | head -n 1) ||
+window=$(timeout 20 xdotool search --sync --onlyvisible --pid "$railmon" --name '^railmon( - .*)?$' | head -n 1) ||
     fail "no railmon window: $(cat "$work/err")"
 eval "$(xdotool getwindowgeometry --shell "$window")" # X, Y: the window on the screen
 sleep 0.5
