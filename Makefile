@@ -4,7 +4,7 @@
 #               tests, the same tests under AddressSanitizer and
 #               UndefinedBehaviorSanitizer, and the panel loader's fuzzer
 # And for developers: make bench (benchmarks), make fuzz FUZZ_SECONDS=600,
-# make format (apply the house style).
+# make format (apply the house style), make package (the Debian package).
 
 # CI builds with warnings as errors. Each preset builds into its own folder
 # (CMakePresets.json); run and bench use the one of the preset in use.
@@ -16,11 +16,12 @@ CLANG_VERSION := 14
 
 DEBIAN_PACKAGES := cmake ninja-build g++ make clang-$(CLANG_VERSION) libclang-rt-$(CLANG_VERSION)-dev clang-format \
 	qt6-base-dev qt6-tools-dev libqt6opengl6-dev libxkbcommon-dev libxcb1-dev qt6-qpa-plugins \
-	libqcustomplot-dev libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core dpkg-dev
+	libqcustomplot-dev libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core dpkg-dev \
+	librsvg2-bin file lintian desktop-file-utils xvfb xdotool x11vnc iproute2
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: run test build deps clean bench sanitize fuzz format
+.PHONY: run test build deps clean bench sanitize fuzz format package
 
 # Seconds the fuzzer runs within make test.
 FUZZ_SECONDS ?= 60
@@ -59,6 +60,11 @@ fuzz: deps
 
 bench: build
 	$(BUILD_DIR)/bench/railmon_bench
+
+# The .deb lands here, for `apt install ./railmon_*.deb`.
+package: build
+	cd $(BUILD_DIR) && cpack -G DEB
+	cp $(BUILD_DIR)/railmon_*.deb .
 
 # Installs only what is missing, so a ready machine goes straight to the build.
 deps:

@@ -93,9 +93,10 @@ enum { FALSE = 0, TRUE = 1 };
 // What binding and the first query learnt, for the operator: which file was
 // loaded, why binding failed, the model name the supply reported.
 struct SupplyFacts {
-    std::string library; // the file loaded; empty when none was
-    std::string problem; // why binding failed; empty when it did not
-    std::string model;   // as TMI_ModelNameQ wrote it
+    std::string library;    // the file loaded; empty when none was
+    std::string problem;    // why binding failed; empty when it did not
+    bool simulated = false; // the simulated supply that comes with railmon
+    std::string model;      // as TMI_ModelNameQ wrote it
 };
 SupplyFacts gSupply;
 
@@ -133,17 +134,25 @@ int TMI_Open(void)
     printf("FALSE =%d TRUE=%d\n", FALSE, TRUE);
     TMI_APIDll = LoadLibraryA("TMI_API.dll");
     gSupply = {};
+    // The pop-up only says that the supply cannot be used; the operator
+    // setting up a bench also needs to know which file was refused and why
+    // (wrong architecture, no library, a missing export).
     if (!TMI_APIDll) {
         gSupply.problem = std::string("cannot load TMI_API.dll: ") + LastLoadErrorText();
+        fprintf(stderr, "TMI_API.dll cannot be loaded: %s\n", LastLoadErrorText());
         return FALSE;
     }
     char path[4096];
     gSupply.library = GetModuleFileNameA(TMI_APIDll, path, sizeof path) > 0 ? path : "TMI_API.dll";
+    gSupply.simulated = IsFallbackLibrary(TMI_APIDll);
+    if (gSupply.simulated)
+        printf("No TMI_API.dll installed: using the simulated supply %s\n", gSupply.library.c_str());
     for (int index : kBindingOrder) {
         const EntryPoint& entry = kEntryPoints[index];
         bind(entry);
         if (!entry.bound()) {
             gSupply.problem = gSupply.library + " lacks " + entry.name;
+            fprintf(stderr, "%s cannot be used: %s\n", gSupply.library.c_str(), LastLoadErrorText());
             return FALSE;
         }
     }
@@ -281,7 +290,9 @@ std::string clockTime(time_t when)
 // model name: the status field and the window's title.
 void showSupplyStatus(int deviceId, const char* address)
 {
-    const std::string via = gSupply.library.empty() ? std::string() : " (library " + gSupply.library + ")";
+    const std::string via = gSupply.library.empty() ? std::string()
+        : gSupply.simulated                         ? " (simulated supply " + gSupply.library + ")"
+                                                    : " (library " + gSupply.library + ")";
     std::string title = "railmon - no supply";
     if (!gSupply.problem.empty()) {
         showStatus(PANEL_STATUS_SUPPLY, "No supply: " + gSupply.problem, VAL_ERROR_COLOR);

@@ -7,13 +7,18 @@
 // searched for, in this order, in
 //   1. each absolute directory of LD_LIBRARY_PATH, read when the call is made
 //      (so another implementation can be put in place without rebuilding),
-//   2. the directory of the running executable,
-//   3. the system's library directories: /usr/local/lib, /usr/lib/<arch>,
-//      /usr/lib, /lib/<arch>, /lib,
+//   2. the system's library directories: /usr/local/lib/<arch>,
+//      /usr/local/lib, /usr/lib/<arch>, /usr/lib, /lib/<arch>, /lib,
+//   3. the program's own fallback directories, found relative to the running
+//      executable: the install's private library directory
+//      (<prefix>/lib/<arch>/railmon beside <prefix>/bin), then the
+//      executable's own directory (the build tree),
 // and never in the working directory: empty or relative LD_LIBRARY_PATH
 // entries, which the dynamic linker would resolve against the working
 // directory, are skipped. The search is done here rather than by the dynamic
-// linker, whose copy of LD_LIBRARY_PATH may still hold such entries.
+// linker, whose copy of LD_LIBRARY_PATH may still hold such entries. The
+// first file found is the one loaded: one that cannot be loaded is reported,
+// never passed over for a later one.
 #pragma once
 
 #ifdef _WIN32
@@ -52,3 +57,8 @@ enum : DWORD {
 // GetProcAddress on this thread (the dynamic linker's message, or the
 // system's text for the error code); empty after a success.
 const char* LastLoadErrorText(void);
+
+// Whether the loaded library's file lies in one of the program's own
+// fallback directories (step 3 above): the stand-in that comes with the
+// program rather than an implementation installed on the system.
+bool IsFallbackLibrary(HINSTANCE library);

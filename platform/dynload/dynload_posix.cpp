@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -65,6 +66,15 @@ std::string executableDirectory()
     return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
+std::vector<std::string> fallbackDirectories()
+{
+    const std::string exeDir = executableDirectory();
+    if (exeDir.empty())
+        return {};
+    const std::string privateDir = (std::filesystem::path(exeDir) / DYNLOAD_PRIVATE_LIBDIR).lexically_normal().string();
+    return {privateDir, exeDir};
+}
+
 // Where a library named without a directory is looked for, in order.
 std::vector<std::string> searchDirectories()
 {
@@ -82,12 +92,24 @@ std::vector<std::string> searchDirectories()
             rest.remove_prefix(end + 1);
         }
     }
-    if (std::string exeDir = executableDirectory(); !exeDir.empty())
-        dirs.push_back(std::move(exeDir));
-    for (const char* dir :
-         {"/usr/local/lib", "/usr/lib/" DYNLOAD_MULTIARCH, "/usr/lib", "/lib/" DYNLOAD_MULTIARCH, "/lib"})
+    for (const char* dir : {"/usr/local/lib/" DYNLOAD_MULTIARCH, "/usr/local/lib", "/usr/lib/" DYNLOAD_MULTIARCH,
+                            "/usr/lib", "/lib/" DYNLOAD_MULTIARCH, "/lib"})
         dirs.emplace_back(dir);
+    for (std::string& dir : fallbackDirectories())
+        dirs.push_back(std::move(dir));
     return dirs;
+}
+
+// The directory itself, with links and dot segments resolved; empty when it
+// does not exist.
+std::string canonicalDirectory(const std::string& path)
+{
+    char* resolved = realpath(path.c_str(), nullptr);
+    if (!resolved)
+        return {};
+    std::string result(resolved);
+    std::free(resolved);
+    return result;
 }
 
 } // namespace
@@ -162,4 +184,22 @@ int FreeLibrary(HINSTANCE library)
     if (!library)
         return 0;
     return dlclose(library) == 0 ? 1 : 0;
+}
+
+bool IsFallbackLibrary(HINSTANCE library)
+{
+    char file[4096];
+    if (GetModuleFileNameA(library, file, sizeof file) == 0)
+        return false;
+    std::string dir(file);
+    const auto slash = dir.rfind('/');
+    if (slash == std::string::npos)
+        return false;
+    dir = canonicalDirectory(dir.substr(0, slash));
+    if (dir.empty())
+        return false;
+    for (const std::string& fallback : fallbackDirectories())
+        if (canonicalDirectory(fallback) == dir)
+            return true;
+    return false;
 }

@@ -23,8 +23,9 @@ QByteArray env(const char* name)
     return value ? QByteArray(value) : QByteArray();
 }
 
-// The platform list Qt 6 tries, in order: -platform, else QT_QPA_PLATFORM,
-// else the session type's platform, else xcb (Debian's default).
+// The platform list Qt 6 tries, in order: -platform (or --platform), else
+// QT_QPA_PLATFORM, else the session type's platform, else xcb (Debian's
+// default).
 QList<QByteArray> platformCandidates(char* argv[])
 {
     QByteArray chosen = "xcb";
@@ -36,7 +37,7 @@ QList<QByteArray> platformCandidates(char* argv[])
     if (const QByteArray fromEnv = env("QT_QPA_PLATFORM"); !fromEnv.isEmpty())
         chosen = fromEnv;
     for (char** arg = argv; arg && *arg; ++arg) {
-        if (std::strcmp(*arg, "-platform") == 0 && arg[1])
+        if ((std::strcmp(*arg, "-platform") == 0 || std::strcmp(*arg, "--platform") == 0) && arg[1])
             chosen = arg[1];
     }
     QList<QByteArray> names;
@@ -109,4 +110,13 @@ std::string displayProblem(char* argv[])
         problems += (problems.empty() ? "" : "; ") + problem;
     }
     return problems.empty() ? std::string("no windowing platform is named") : problems;
+}
+
+std::string refusedPlatform(char* argv[])
+{
+    for (const QByteArray& platform : platformCandidates(argv))
+        if (platform == "vnc")
+            return "refusing Qt's vnc platform: it asks no password and listens on every network interface, so "
+                   "anyone who can reach this computer could switch the supply's outputs";
+    return {};
 }

@@ -8,5 +8,11 @@
 
 // Empty when a window can be shown; otherwise why not, e.g. "DISPLAY ':99'
 // names no running X server". Platforms that need no display (offscreen,
-// minimal, vnc, ...) are the caller's explicit choice and always pass.
+// minimal, ...) are the caller's explicit choice and always pass.
 std::string displayProblem(char* argv[]);
+
+// Empty unless Qt would try a platform that serves the window to the
+// network without authentication; then why it is refused. Qt 6's vnc
+// platform asks no password and listens on every interface, whatever its
+// options (size, mmsize, depth, port).
+std::string refusedPlatform(char* argv[]);

@@ -148,13 +148,27 @@ int InitCVIRTEEx(void*, char* argv[], void*)
 {
     if (runtimeReady())
         return 1;
+    const QString program = programName(argv);
+    // The panel switches live outputs: it is never served to the network
+    // without a password.
+    if (const std::string refusal = refusedPlatform(argv); !refusal.empty()) {
+        std::fprintf(stderr,
+                     "%s: %s\n"
+                     "  to watch the panel from another computer safely, see \"Watching a bench from another "
+                     "computer\" in the README\n",
+                     qPrintable(program), refusal.c_str());
+        return 0;
+    }
     // Qt would abort the process instead; a program nobody can see must
     // not go on to take hold of an instrument either.
     if (const std::string problem = displayProblem(argv); !problem.empty()) {
         std::fprintf(stderr,
-                     "%s: no display to open (%s); "
-                     "to run without one, add '-platform offscreen' or set QT_QPA_PLATFORM=offscreen\n",
-                     qPrintable(programName(argv)), problem.c_str());
+                     "%s: no display to open (%s)\n"
+                     "  to run without one: add '-platform offscreen' or set QT_QPA_PLATFORM=offscreen\n"
+                     "  to watch the panel from another computer: run it on Xvfb, serve that display with "
+                     "x11vnc -localhost -rfbauth (loopback only, with a password) and connect through ssh -L; "
+                     "\"Watching a bench from another computer\" in the README gives the commands\n",
+                     qPrintable(program), problem.c_str());
         return 0;
     }
     // QApplication keeps a reference to argc for its whole life.
@@ -187,12 +201,28 @@ int LoadPanel(int, const char* fileName, int panelResourceId)
         return UIE_BAD_ARGUMENT;
     QString path = QString::fromLocal8Bit(fileName);
     if (!path.contains('/')) {
-        QString dir = QCoreApplication::applicationDirPath();
+        // Beside the executable (the build tree), else in the install's
+        // data directory relative to it; the first one there is the one
+        // meant, so a damaged file is reported, never passed over.
+        const QString exeDir = QCoreApplication::applicationDirPath();
+        QStringList dirs = {exeDir, QDir::cleanPath(exeDir + QStringLiteral("/" UI_INSTALLED_PANEL_DIR))};
 #ifdef UI_TEST_HOOKS
         if (!uiTestHooks().panelDirectory.empty())
-            dir = QString::fromStdString(uiTestHooks().panelDirectory);
+            dirs = {QString::fromStdString(uiTestHooks().panelDirectory)};
 #endif
-        path = QDir(dir).filePath(path);
+        const QString name = path;
+        path.clear();
+        for (const QString& dir : std::as_const(dirs)) {
+            if (QFileInfo::exists(QDir(dir).filePath(name))) {
+                path = QDir(dir).filePath(name);
+                break;
+            }
+        }
+        if (path.isEmpty()) {
+            std::fprintf(stderr, "%s: not found in %s\n", qPrintable(name),
+                         qPrintable(QDir::toNativeSeparators(dirs.join(QStringLiteral(" nor in ")))));
+            return UIE_FILE;
+        }
     }
     std::variant<Panel, QString> loaded = loadPanelFile(path, panelResourceId);
     if (auto* cause = std::get_if<QString>(&loaded)) {

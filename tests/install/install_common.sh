@@ -1,0 +1,64 @@
+# Shared by the install tests (sourced): a folder of the test's own that goes
+# away with everything started in it, an install staged with DESTDIR, an X
+# server of the test's own.
+set -euo pipefail
+: "${BUILD_DIR:?}" "${SOURCE_DIR:?}" "${CMAKE_COMMAND:?}" "${PRIVATE_LIBDIR:?}"
+
+work=$(mktemp -d)
+started=()
+cleanup() {
+    local pid
+    for pid in "${started[@]}"; do
+        kill "$pid" 2>/dev/null || true
+    done
+    for pid in "${started[@]}"; do
+        wait "$pid" 2>/dev/null || true
+    done
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+# stage_install DIR: the install rules' files under DIR/usr, as the package
+# lays them out.
+stage_install() {
+    DESTDIR="$1" "$CMAKE_COMMAND" --install "$BUILD_DIR" --prefix /usr >"$work/install.log" ||
+        fail "cmake --install failed: $(cat "$work/install.log")"
+}
+
+# start_xvfb: an X server on a free display, without TCP; sets DISPLAY.
+start_xvfb() {
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+    started+=($!)
+    local i
+    for i in $(seq 100); do
+        if grep -q . "$work/display" 2>/dev/null; then
+            export DISPLAY=":$(head -n 1 "$work/display")"
+            return
+        fi
+        sleep 0.1
+    done
+    fail "Xvfb did not start: $(cat "$work/xvfb.log")"
+}
+
+# wait_exit PID SECONDS: sets exit_status to the process's, or fails when it
+# is still running after SECONDS.
+wait_exit() {
+    local i
+    for i in $(seq $(($2 * 10))); do
+        kill -0 "$1" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill -0 "$1" 2>/dev/null && fail "process $1 still running after $2 s"
+    exit_status=0
+    wait "$1" || exit_status=$?
+}
+
+# A bench of the test's own: railmon's per-supply lock and the simulator's
+# state, never the user's.
+export XDG_RUNTIME_DIR="$work/runtime" TMI_SIM_STATE="$work/sim.state"
+mkdir -m 700 "$XDG_RUNTIME_DIR"
