@@ -2,7 +2,8 @@
 #   make run    install what is missing, build, start railmon on the simulated supply
 #   make test   install what is missing, build, run the whole test suite: the
 #               tests, the same tests under AddressSanitizer and
-#               UndefinedBehaviorSanitizer, and the panel loader's fuzzer
+#               UndefinedBehaviorSanitizer, the panel loader's fuzzer, and
+#               the Windows binding tests (MinGW-w64 build, run under Wine)
 # And for developers: make bench (benchmarks), make fuzz FUZZ_SECONDS=600,
 # make format (apply the house style), make package (the Debian package).
 
@@ -17,11 +18,12 @@ CLANG_VERSION := 14
 DEBIAN_PACKAGES := cmake ninja-build g++ make clang-$(CLANG_VERSION) libclang-rt-$(CLANG_VERSION)-dev clang-format \
 	qt6-base-dev qt6-tools-dev libqt6opengl6-dev libxkbcommon-dev libxcb1-dev qt6-qpa-plugins \
 	libqcustomplot-dev libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core dpkg-dev \
-	librsvg2-bin file lintian desktop-file-utils xvfb xdotool x11vnc iproute2
+	librsvg2-bin file lintian desktop-file-utils xvfb xdotool x11vnc iproute2 \
+	g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest wine64
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: run test build deps clean bench sanitize fuzz format package
+.PHONY: run test build deps clean bench sanitize fuzz format package windows
 
 # Seconds the fuzzer runs within make test.
 FUZZ_SECONDS ?= 60
@@ -31,7 +33,7 @@ run: build
 
 # The main suite runs last, so its summary closes the output.
 test: build
-	$(MAKE) --no-print-directory fuzz sanitize
+	$(MAKE) --no-print-directory fuzz sanitize windows
 	ctest --preset $(PRESET)
 
 build: deps
@@ -58,6 +60,14 @@ fuzz: deps
 		-close_fd_mask=2 -timeout=10 -rss_limit_mb=4096 -print_final_stats=1 \
 		-artifact_prefix=build-fuzz/ -seed_inputs=railmon-ctrl.uir build-fuzz/corpus
 
+# The driver layer, the loader, the simulated supply and the recording fake
+# cross-built for Windows and run under Wine, in a prefix inside
+# build-windows/ with a wineserver kept for the run (a CTest fixture).
+windows: deps
+	cmake --preset windows
+	cmake --build --preset windows
+	ctest --preset windows
+
 bench: build
 	$(BUILD_DIR)/bench/railmon_bench
 
@@ -78,4 +88,4 @@ deps:
 	fi
 
 clean:
-	rm -rf build build-ci build-asan build-fuzz
+	rm -rf build build-ci build-asan build-fuzz build-windows

@@ -2,6 +2,10 @@
 # stack protector, fortified libc calls, format checks, full RELRO and
 # immediate binding, on position-independent executables. Only the hardening
 # flags are taken; optimisation and debug flags stay the build type's.
+# Debian's flags belong to the Linux build only.
+if(NOT CMAKE_SYSTEM_NAME STREQUAL "Linux")
+  return()
+endif()
 set(CMAKE_POSITION_INDEPENDENT_CODE ON)
 include(CheckPIESupported)
 check_pie_supported()

@@ -18,9 +18,14 @@
 #include <string>
 #include <thread>
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#else
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 // ============================================================================
 // Driver layer: loading and binding the vendor library, the connection
@@ -88,7 +93,10 @@ constexpr std::array<int, TMI_API_FUNCTION_COUNT> kBindingOrder = bindingOrder()
 static_assert(kBindingOrder[0] == 0 && kBindingOrder[TMI_API_FUNCTION_COUNT - 1] == 1,
               "TMI_HandleOpen binds first and TMI_HandleClose, declared second, last");
 
+// windows.h has them as macros of these values.
+#ifndef _WIN32
 enum { FALSE = 0, TRUE = 1 };
+#endif
 
 // What binding and the first query learnt, for the operator: which file was
 // loaded, why binding failed, the model name the supply reported.
@@ -139,7 +147,7 @@ int TMI_Open(void)
     // (wrong architecture, no library, a missing export).
     if (!TMI_APIDll) {
         gSupply.problem = std::string("cannot load TMI_API.dll: ") + LastLoadErrorText();
-        fprintf(stderr, "TMI_API.dll cannot be loaded: %s\n", LastLoadErrorText());
+        fprintf(stderr, "Cannot load TMI_API.dll: %s\n", LastLoadErrorText());
         return FALSE;
     }
     char path[4096];
@@ -152,7 +160,7 @@ int TMI_Open(void)
         bind(entry);
         if (!entry.bound()) {
             gSupply.problem = gSupply.library + " lacks " + entry.name;
-            fprintf(stderr, "%s cannot be used: %s\n", gSupply.library.c_str(), LastLoadErrorText());
+            fprintf(stderr, "%s cannot be used: it exports no %s\n", gSupply.library.c_str(), entry.name);
             return FALSE;
         }
     }
@@ -243,6 +251,113 @@ void TMI_ReadCurrent(double* I, double* V, unsigned char* mode, unsigned char* o
 }
 
 // ============================================================================
+// Files on each system: the few calls that the device lock and the log make
+// ============================================================================
+
+namespace {
+
+// The system's words for the last failed file call of this thread.
+std::string lastSystemError()
+{
+#ifdef _WIN32
+    const DWORD code = GetLastError();
+    char* text = nullptr;
+    const DWORD length =
+        FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    std::string words = length > 0 && text ? std::string(text, length) : "error " + std::to_string(code);
+    LocalFree(text);
+    while (!words.empty() && (std::isspace(static_cast<unsigned char>(words.back())) || words.back() == '.'))
+        words.pop_back();
+    return words;
+#else
+    return strerror(errno);
+#endif
+}
+
+#ifdef _WIN32
+HANDLE osHandle(int fd)
+{
+    return reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+}
+
+// Windows' locks are mandatory for the bytes they cover: a lock on one byte
+// far past any data makes another railmon's lock fail while reading and
+// writing the data stay free.
+bool lockFarByte(HANDLE file)
+{
+    OVERLAPPED at = {};
+    at.OffsetHigh = 0x7FFFFFFF;
+    return LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at) != 0;
+}
+
+// Sets the file's end at `size` bytes.
+bool setFileSize(HANDLE file, long long size)
+{
+    LARGE_INTEGER at = {};
+    at.QuadPart = size;
+    return SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+}
+#endif
+
+// Writes at a byte offset; the count written, or -1 with `why` set.
+long long writeAt(int fd, const char* data, size_t size, long long offset, std::string& why)
+{
+#ifdef _WIN32
+    OVERLAPPED at = {};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD written = 0;
+    const DWORD chunk = static_cast<DWORD>(std::min<size_t>(size, 1u << 30));
+    if (!WriteFile(osHandle(fd), data, chunk, &written, &at)) {
+        why = lastSystemError();
+        return -1;
+    }
+    return written;
+#else
+    const ssize_t n = pwrite(fd, data, size, static_cast<off_t>(offset));
+    if (n < 0)
+        why = strerror(errno);
+    return n;
+#endif
+}
+
+// Cuts the file back to `size` bytes; false with `why` set.
+bool cutBack(int fd, long long size, std::string& why)
+{
+#ifdef _WIN32
+    const bool ok = setFileSize(osHandle(fd), size);
+#else
+    const bool ok = ftruncate(fd, static_cast<off_t>(size)) == 0;
+#endif
+    if (!ok)
+        why = lastSystemError();
+    return ok;
+}
+
+// Waits until what was written to the file is on the disk.
+void syncData(int fd)
+{
+#ifdef _WIN32
+    FlushFileBuffers(osHandle(fd));
+#else
+    fdatasync(fd);
+#endif
+}
+
+// A device address as a part of a file name.
+std::string fileNamePart(const char* address)
+{
+    std::string name = address;
+    for (char& c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c)))
+            c = '_';
+    return name;
+}
+
+} // namespace
+
+// ============================================================================
 // Panel, start-up and shutdown
 // ============================================================================
 
@@ -281,7 +396,12 @@ std::string clockTime(time_t when)
 {
     char text[16] = "";
     struct tm local = {};
-    if (localtime_r(&when, &local))
+#ifdef _WIN32
+    const bool converted = localtime_s(&local, &when) == 0;
+#else
+    const bool converted = localtime_r(&when, &local) != nullptr;
+#endif
+    if (converted)
         strftime(text, sizeof text, "%H:%M:%S", &local);
     return text;
 }
@@ -487,6 +607,39 @@ void showQueriedSetpoint(int panel, int control, double value)
 // device address; it is held until the process ends. False, with the reason,
 // when another process holds it; a lock that cannot be made at all is
 // reported and not insisted on.
+#ifdef _WIN32
+bool lockDevice(const char* address, std::string& holder)
+{
+    // The user's own folder for temporary files.
+    char temp[MAX_PATH + 1] = {};
+    const DWORD length = GetTempPathA(sizeof temp, temp);
+    if (length == 0 || length > MAX_PATH) {
+        printf("Cannot check for another railmon on %s: no folder for temporary files\n", address);
+        return true;
+    }
+    const std::string path = std::string(temp) + "railmon-" + fileNamePart(address) + ".lock";
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        printf("Cannot check for another railmon on %s: %s: %s\n", address, path.c_str(), lastSystemError().c_str());
+        return true;
+    }
+    OVERLAPPED start = {};
+    if (lockFarByte(file)) {
+        // The holder's process number, for a second railmon to name.
+        const std::string pid = std::to_string(GetCurrentProcessId());
+        DWORD written = 0;
+        if (WriteFile(file, pid.data(), static_cast<DWORD>(pid.size()), &written, &start))
+            setFileSize(file, static_cast<long long>(written));
+        return true; // held by the open handle until the process ends
+    }
+    char text[32] = {};
+    DWORD got = 0;
+    holder = ReadFile(file, text, sizeof text - 1, &got, &start) && got > 0 ? std::string(text, got) : "?";
+    CloseHandle(file);
+    return false;
+}
+#else
 bool lockDevice(const char* address, std::string& holder)
 {
     std::string dir;
@@ -503,11 +656,7 @@ bool lockDevice(const char* address, std::string& holder)
             return true;
         }
     }
-    std::string name = address;
-    for (char& c : name)
-        if (!std::isalnum(static_cast<unsigned char>(c)))
-            c = '_';
-    const std::string path = dir + "/railmon-" + name + ".lock";
+    const std::string path = dir + "/railmon-" + fileNamePart(address) + ".lock";
     const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) {
         printf("Cannot check for another railmon on %s: %s: %s\n", address, path.c_str(), strerror(errno));
@@ -525,6 +674,7 @@ bool lockDevice(const char* address, std::string& holder)
     close(fd);
     return false;
 }
+#endif
 
 } // namespace
 
@@ -687,9 +837,10 @@ void reportLogResumed()
 
 // ---- Syncing: a power cut loses at most the last second of the log --------
 //
-// fdatasync waits for the disk, which can take tens of milliseconds on a
-// spinning one; it runs beside the event loop, at most once a second, for
-// whatever the ticks wrote since the last one.
+// The sync (fdatasync; FlushFileBuffers on Windows) waits for the disk,
+// which can take tens of milliseconds on a spinning one; it runs beside the
+// event loop, at most once a second, for whatever the ticks wrote since the
+// last one.
 struct LogSyncer {
     std::mutex mutex;
     std::condition_variable wake;
@@ -713,7 +864,7 @@ void syncLoop()
         gSync.dirty = false;
         const int fd = gSync.fd;
         lock.unlock();
-        fdatasync(fd);
+        syncData(fd);
         last = Clock::now();
         lock.lock();
     }
@@ -749,6 +900,122 @@ void stopLogSync()
 
 // ---- Opening: only a regular file, never through a link, one writer -------
 
+#ifdef _WIN32
+// What a name that is not a plain file is, from its attributes and type.
+const char* fileKind(DWORD attributes, DWORD type)
+{
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        return "a symbolic link or junction";
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        return "a directory";
+    if (type == FILE_TYPE_PIPE)
+        return "a pipe";
+    if (type == FILE_TYPE_CHAR)
+        return "a device";
+    return "not a regular file";
+}
+
+// Copies the log's present content to railmon.log.1 (a temporary file of its
+// own, moved over it), so emptying railmon.log for this run destroys nothing.
+bool keepPreviousLog(HANDLE log, long long size, std::string& why)
+{
+    const std::string failed = std::string("cannot keep its previous content as ") + kPreviousLogFileName + ": ";
+    // Created exclusively: nothing planted under its name is written through.
+    std::string temporary;
+    HANDLE out = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; attempt < 100 && out == INVALID_HANDLE_VALUE; ++attempt) {
+        temporary = std::string(kPreviousLogFileName) + "." + std::to_string(GetCurrentProcessId()) + "-" +
+            std::to_string(attempt);
+        out = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (out == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS)
+            break;
+    }
+    if (out == INVALID_HANDLE_VALUE) {
+        why = failed + lastSystemError();
+        return false;
+    }
+    static char buffer[64 * 1024];
+    bool ok = true;
+    for (long long at = 0; ok && at < size;) {
+        OVERLAPPED from = {};
+        from.Offset = static_cast<DWORD>(at);
+        from.OffsetHigh = static_cast<DWORD>(at >> 32);
+        DWORD got = 0;
+        ok = ReadFile(log, buffer, sizeof buffer, &got, &from) && got > 0;
+        for (DWORD done = 0; ok && done < got;) {
+            DWORD put = 0;
+            ok = WriteFile(out, buffer + done, got - done, &put, nullptr) && put > 0;
+            done += put;
+        }
+        at += got;
+    }
+    // On the disk before railmon.log is emptied.
+    ok = ok && FlushFileBuffers(out);
+    std::string error = ok ? std::string() : lastSystemError();
+    CloseHandle(out);
+    if (ok &&
+        !MoveFileExA(temporary.c_str(), kPreviousLogFileName, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        ok = false;
+        error = lastSystemError();
+    }
+    if (!ok) {
+        why = failed + error;
+        DeleteFileA(temporary.c_str());
+    }
+    return ok;
+}
+
+// Opens railmon.log for this run, as on POSIX below: a plain file only, never
+// through a symbolic link or junction (a reparse point is opened as itself
+// and refused), locked so two railmon never write one file, and emptied only
+// once the previous content is safe in railmon.log.1. The stream is binary,
+// so a byte offset in the file is a byte offset in the records.
+FILE* openLog(std::string& why)
+{
+    const DWORD named = GetFileAttributesA(kLogFileName);
+    if (named != INVALID_FILE_ATTRIBUTES && (named & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
+        why = std::string("it is ") + fileKind(named, FILE_TYPE_DISK) + ", not a regular file; not logging";
+        return nullptr;
+    }
+    HANDLE file = CreateFileA(kLogFileName, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        why = lastSystemError();
+        return nullptr;
+    }
+    auto fail = [&](const std::string& reason) -> FILE* {
+        why = reason;
+        CloseHandle(file);
+        return nullptr;
+    };
+    // The same check on what was opened, in case the name changed between.
+    BY_HANDLE_FILE_INFORMATION info = {};
+    const DWORD type = GetFileType(file);
+    if (!GetFileInformationByHandle(file, &info))
+        info.dwFileAttributes = FILE_ATTRIBUTE_DEVICE;
+    if (type != FILE_TYPE_DISK ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)))
+        return fail(std::string("it is ") + fileKind(info.dwFileAttributes, type) +
+                    ", not a regular file; not logging");
+    if (!lockFarByte(file))
+        return fail("another railmon is writing it; not logging");
+    const long long size = static_cast<long long>(info.nFileSizeHigh) << 32 | info.nFileSizeLow;
+    if (size > 0 && !keepPreviousLog(file, size, why))
+        return fail(why);
+    if (!setFileSize(file, 0))
+        return fail(lastSystemError());
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), 0);
+    if (fd < 0)
+        return fail(strerror(errno));
+    _setmode(fd, _O_BINARY);
+    FILE* fp = _fdopen(fd, "wb");
+    if (!fp) {
+        why = strerror(errno);
+        _close(fd); // closes the handle too
+    }
+    return fp;
+}
+#else
 const char* fileKind(mode_t mode)
 {
     if (S_ISDIR(mode))
@@ -845,6 +1112,7 @@ FILE* openLog(std::string& why)
         return fail(strerror(errno));
     return fp;
 }
+#endif
 
 // ---- Writing ---------------------------------------------------------------
 
@@ -896,12 +1164,13 @@ void LogFinishTick()
     const char* data = gTickRecords.data();
     const size_t size = gTickRecords.size();
     size_t done = 0;
-    int error = 0;
+    std::string error;
     // One write; a second only to learn why the first fell short.
     while (done < size) {
-        const ssize_t n = pwrite(fd, data + done, size - done, static_cast<off_t>(gLogEnd + done));
+        const long long n = writeAt(fd, data + done, size - done, gLogEnd + static_cast<long long>(done), error);
         if (n <= 0) {
-            error = n < 0 ? errno : EIO;
+            if (n == 0)
+                error = strerror(EIO);
             break;
         }
         done += static_cast<size_t>(n);
@@ -918,12 +1187,11 @@ void LogFinishTick()
         return;
     }
     noteTickLost();
-    if (done > 0 && ftruncate(fd, static_cast<off_t>(gLogEnd)) != 0) {
-        reportLogFailure("Cannot write",
-                         std::string(strerror(error)) + "; and cannot cut back the part written: " + strerror(errno));
+    if (std::string cutError; done > 0 && !cutBack(fd, gLogEnd, cutError)) {
+        reportLogFailure("Cannot write", error + "; and cannot cut back the part written: " + cutError);
         return;
     }
-    reportLogFailure("Cannot write", strerror(error));
+    reportLogFailure("Cannot write", error);
 }
 
 } // namespace

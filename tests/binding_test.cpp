@@ -5,6 +5,7 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <string>
@@ -66,9 +67,14 @@ TEST_F(DriverTest, NoLibraryLeavesEverythingUnboundAndCallsNothing)
 {
     useFake("none");
     testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
     EXPECT_EQ(TMI_Open(), 0);
     EXPECT_EQ(TMI_Test(), 0);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "FALSE =0 TRUE=1\n");
+    // One line with the reason, which the pop-up does not give.
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_THAT(said, testing::StartsWith("Cannot load TMI_API.dll: libTMI_API.so not found in "));
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
     EXPECT_EQ(TMI_APIDll, nullptr);
     EXPECT_EQ(countBound(), 0);
     // No entry to call: a negative handle, which start-up reports.

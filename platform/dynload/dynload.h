@@ -19,10 +19,28 @@
 // linker, whose copy of LD_LIBRARY_PATH may still hold such entries. The
 // first file found is the one loaded: one that cannot be loaded is reported,
 // never passed over for a later one.
+//
+// On Windows the kernel's own calls are used, but LoadLibraryA is the safe
+// search: a name without a directory is looked for only in the executable's
+// directory and the system directory (System32), never in the working
+// directory or along PATH, where the plain search would load a DLL planted
+// under that name. Whatever the library needs is looked for there too.
 #pragma once
 
 #ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
 #include <windows.h>
+
+// LoadLibraryExA with LOAD_LIBRARY_SEARCH_APPLICATION_DIR |
+// LOAD_LIBRARY_SEARCH_SYSTEM32; GetLastError() is 0 after a success.
+HINSTANCE LoadLibraryFromAppOrSystemA(const char* fileName);
+// Every LoadLibraryA after this header is the safe search.
+#define LoadLibraryA LoadLibraryFromAppOrSystemA
 #else
 
 typedef void* HINSTANCE;
@@ -55,7 +73,9 @@ enum : DWORD {
 
 // The platform's own words for the last failure of LoadLibraryA or
 // GetProcAddress on this thread (the dynamic linker's message, or the
-// system's text for the error code); empty after a success.
+// system's text for the error code); empty after a success. On Windows it
+// is the text for GetLastError(), so it is asked for straight after the
+// failure; a DLL of the other bitness (ERROR_BAD_EXE_FORMAT) is named as such.
 const char* LastLoadErrorText(void);
 
 // Whether the loaded library's file lies in one of the program's own

@@ -8,14 +8,16 @@
 
 #include "sim_supply.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
 namespace sim {
 
 // TMI_SIM_STATE when set; otherwise tmi-sim.state in the user's state
-// directory ($XDG_STATE_HOME/railmon, or ~/.local/state/railmon); empty when
-// there is no such directory.
+// directory ($XDG_STATE_HOME/railmon, or ~/.local/state/railmon; on Windows
+// %LOCALAPPDATA%\railmon); empty when there is no such directory. Saving
+// creates the directory.
 std::string stateFilePath();
 
 struct LoadedMemory {
@@ -40,10 +42,10 @@ public:
     ~StateFileLock();
     StateFileLock(const StateFileLock&) = delete;
     StateFileLock& operator=(const StateFileLock&) = delete;
-    bool held() const { return fd_ >= 0; }
+    bool held() const { return lock_ != -1; }
 
 private:
-    int fd_ = -1;
+    std::intptr_t lock_ = -1; // the lock file's descriptor; on Windows its HANDLE
 };
 
 } // namespace sim

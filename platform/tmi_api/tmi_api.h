@@ -56,9 +56,12 @@
 #define TMI_API_FUNCTION_COUNT 39
 
 // How an implementation of the library exports a function: by its plain C
-// name, as the vendor's DLL does.
+// name, as the vendor's DLL does. A build that lists the exports itself (a
+// Windows .def file) defines it as plain extern "C" beforehand.
+#ifndef TMI_API_EXPORT
 #ifdef _WIN32
 #define TMI_API_EXPORT extern "C" __declspec(dllexport)
 #else
 #define TMI_API_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 #endif

@@ -1,5 +1,49 @@
 #include "stop_signals.h"
 
+#ifdef _WIN32
+// Windows has no such signals: Ctrl+C, Ctrl+Break and a closed console
+// window arrive at a console control handler, on a thread of their own.
+#include <QCoreApplication>
+#include <QMetaObject>
+
+#include <atomic>
+#include <windows.h>
+
+namespace {
+
+std::atomic<bool> gSignalled{false};
+std::function<void()> gOnStop;
+
+BOOL WINAPI onConsoleEvent(DWORD event)
+{
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT)
+        return FALSE;
+    gSignalled = true;
+    if (QCoreApplication* app = QCoreApplication::instance())
+        QMetaObject::invokeMethod(
+            app, [] { gOnStop(); }, Qt::QueuedConnection);
+    // The system ends the process once this returns from a close: leave
+    // shutdown its few seconds to hand the supply back.
+    if (event == CTRL_CLOSE_EVENT)
+        Sleep(5000);
+    return TRUE;
+}
+
+} // namespace
+
+bool stopSignalled()
+{
+    return gSignalled;
+}
+
+bool installStopSignals(std::function<void()> onStop)
+{
+    if (gOnStop)
+        return true;
+    gOnStop = std::move(onStop);
+    return SetConsoleCtrlHandler(onConsoleEvent, TRUE) != 0;
+}
+#else
 #include <QSocketNotifier>
 
 #include <cerrno>
@@ -58,3 +102,4 @@ bool installStopSignals(std::function<void()> onStop)
         ok = sigaction(signal, &ignore, nullptr) == 0 && ok;
     return ok;
 }
+#endif

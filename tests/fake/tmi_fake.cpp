@@ -32,6 +32,7 @@
 #include "fake_answers.h"
 #include "tmi_api.h"
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -39,12 +40,18 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <type_traits>
 
-#include <unistd.h>
-
-// The fake's own calls for tests are exported the same way as the 39.
+// The 39 are exported as any implementation of the library exports them (a
+// build that leaves one out lists the rest itself); the fake's own calls for
+// tests always are.
 #define FAKE_EXPORT TMI_API_EXPORT
+#ifdef _WIN32
+#define FAKE_TEST_EXPORT extern "C" __declspec(dllexport)
+#else
+#define FAKE_TEST_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 namespace {
 
@@ -69,7 +76,7 @@ int envInt(const char* name, int fallback)
 void slowDown()
 {
     if (const int ms = envInt("TMI_FAKE_LATENCY_MS", 0); ms > 0)
-        usleep(static_cast<useconds_t>(ms) * 1000);
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
 // True when TMI_FAKE_SILENT names this query: it then fails, writing nothing.
@@ -96,7 +103,8 @@ void record(const char* name, Args... args)
     line << '\n';
     memoryLog() += line.str();
     if (const char* path = std::getenv("TMI_FAKE_LOG"); path && *path) {
-        if (FILE* f = std::fopen(path, "a")) {
+        // Binary: the same bytes on every system.
+        if (FILE* f = std::fopen(path, "ab")) {
             std::fputs(line.str().c_str(), f);
             std::fclose(f);
         }
@@ -161,16 +169,16 @@ __attribute__((constructor)) static void recordLoad()
     record("# loaded");
 }
 
-FAKE_EXPORT const char* TMI_FakeCallLog()
+FAKE_TEST_EXPORT const char* TMI_FakeCallLog()
 {
     return memoryLog().c_str();
 }
-FAKE_EXPORT void TMI_FakeClearLog()
+FAKE_TEST_EXPORT void TMI_FakeClearLog()
 {
     memoryLog().clear();
 }
 // Lets a test put its own observations into the log, in order with the calls.
-FAKE_EXPORT void TMI_FakeNote(const char* line)
+FAKE_TEST_EXPORT void TMI_FakeNote(const char* line)
 {
     record(line);
 }

@@ -54,14 +54,14 @@ for name in tree-ld install-ld; do
     has $name "TMI_ModelNameQ FAKE PW-A" out
     lacks $name "$simulator" out
 done
-has install-broken "TMI_API.dll cannot be loaded: $work/broken/libTMI_API.so: invalid ELF header" err
+has install-broken "Cannot load TMI_API.dll: $work/broken/libTMI_API.so: invalid ELF header" err
 lacks install-broken "$simulator" out
-has install-no-export "$FAKES_DIR/no-MoniDataQ/libTMI_API.so cannot be used: the library exports no TMI_MoniDataQ" err
+has install-no-export "$FAKES_DIR/no-MoniDataQ/libTMI_API.so cannot be used: it exports no TMI_MoniDataQ" err
 lacks install-no-export "$simulator" out
 
 system="/usr/local/lib/$MULTIARCH, /usr/local/lib, /usr/lib/$MULTIARCH, /usr/lib, /lib/$MULTIARCH, /lib"
-has tree-order "TMI_API.dll cannot be loaded: libTMI_API.so not found in /ld/a, /ld/b, $system, \
+has tree-order "Cannot load TMI_API.dll: libTMI_API.so not found in /ld/a, /ld/b, $system, \
 $work/tree/lib/$MULTIARCH/railmon, $work/tree/bin" err
-has install-order "TMI_API.dll cannot be loaded: libTMI_API.so not found in /ld/a, /ld/b, $system, \
+has install-order "Cannot load TMI_API.dll: libTMI_API.so not found in /ld/a, /ld/b, $system, \
 $work/bare/usr/$PRIVATE_LIBDIR, $work/bare/usr/bin" err
 echo "library order: LD_LIBRARY_PATH, $system, then railmon's own simulator; broken libraries reported"
