@@ -19,7 +19,8 @@ DEBIAN_PACKAGES := cmake ninja-build g++ make clang-$(CLANG_VERSION) libclang-rt
 	qt6-base-dev qt6-tools-dev libqt6opengl6-dev libxkbcommon-dev libxcb1-dev qt6-qpa-plugins \
 	libqcustomplot-dev libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core dpkg-dev \
 	librsvg2-bin file lintian desktop-file-utils xvfb xdotool x11vnc iproute2 \
-	g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest wine64
+	g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest wine64 \
+	prometheus prometheus-node-exporter curl
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 

@@ -541,6 +541,14 @@ void showReadingsStatus(int swept, int delivered, bool timer)
 // The log's field; with the log's state, further down.
 void showLogStatus();
 
+// The export for a lab (RAILMON_METRICS_DIR), further down: what the supply
+// reported goes in, and exportChanged hands it to the writer.
+void exportChanged();
+void exportMainOutput(int state);
+void exportSetpoints(int ch, double volts, double amps);
+void exportReading(int ch, const TMI_MonitorReading& reading);
+void exportTick();
+
 // Readouts that no longer show what the outputs do (after Set, a recall, a
 // switched output, a disabled channel), greyed until their next reading.
 void markReadingsStale(int panel, int ch)
@@ -577,6 +585,7 @@ void showMainOutput(int panel, int control, unsigned char reported, int asked)
     gMainOutputMark = tip;
     if (!gReadings.silent)
         markMainOutput(gMainOutputMark);
+    exportMainOutput(reported == NO_OUTPUT_STATE ? -1 : reported);
 }
 
 void setMaskBit(int ch, int ison)
@@ -747,9 +756,11 @@ int main(int argc, char* argv[])
         TMI_Invoke(TMI_CurrentQ, TMI_DeviceId, static_cast<unsigned char>(ch + 1), preset, &Current);
         showQueriedSetpoint(pnl, vset[ch], Voltage);
         showQueriedSetpoint(pnl, iset[ch], Current);
+        exportSetpoints(ch, Voltage, Current);
         GetCtrlVal(pnl, radiob[ch], &ison);
         setMaskBit(ch, ison);
     }
+    MetricsOpen();
 
     DisplayPanel(pnl);
     RunUserInterface();
@@ -757,6 +768,7 @@ int main(int argc, char* argv[])
     DiscardPanel(pnl);
     TMI_Close();
     LogClose();
+    MetricsClose();
     return 0;
 }
 
@@ -766,6 +778,296 @@ int CVICALLBACK ExitCB(int, int, int event, void*, int, int)
         QuitUserInterface(0);
     return 0;
 }
+
+// ============================================================================
+// Export for a lab: the latest state as Prometheus text for node_exporter
+// ============================================================================
+//
+// With RAILMON_METRICS_DIR naming a directory, railmon keeps railmon.prom
+// there for node_exporter's textfile collector: what the supply last
+// reported, replaced whole (a temporary file renamed over it, so a scrape
+// never reads half of one) at most once a second, by a thread of its own so
+// the disk never holds up a tick. At exit it says railmon_up 0.
+
+namespace {
+
+const char kMetricsFileName[] = "railmon.prom";
+
+// What the export shows of one channel. NaN: nothing the supply reported.
+struct ChannelExport {
+    double volts = std::nan(""), amps = std::nan("");
+    int cvcc = 0;
+    bool reading = false;           // the last sweep delivered one
+    double readingTime = 0.0;       // [s since the epoch] of the last one delivered
+    double setVolts = std::nan(""); // setpoints as the supply last confirmed them
+    double setAmps = std::nan("");
+    long silentSweeps = 0;
+};
+struct ExportFacts {
+    ChannelExport channel[CHANNELS];
+    int mainOutput = -1; // as reported; -1: none came
+    int mask = 15;
+    long ticks = 0;
+};
+ExportFacts gExport;
+
+double epochSeconds()
+{
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+void exportReading(int ch, const TMI_MonitorReading& reading)
+{
+    ChannelExport& c = gExport.channel[ch];
+    c.reading = !TMI_NoReading(reading);
+    if (!c.reading) {
+        ++c.silentSweeps;
+        return;
+    }
+    c.volts = reading.voltage;
+    c.amps = reading.current;
+    c.cvcc = static_cast<signed char>(reading.cv_cc);
+    c.readingTime = epochSeconds();
+}
+
+void exportSetpoints(int ch, double volts, double amps)
+{
+    gExport.channel[ch].setVolts = volts;
+    gExport.channel[ch].setAmps = amps;
+}
+
+// Label values escaped as the exposition format asks.
+std::string labelValue(const std::string& text)
+{
+    std::string escaped;
+    for (char c : text) {
+        if (c == '\\' || c == '"')
+            escaped += '\\';
+        if (c == '\n') {
+            escaped += "\\n";
+            continue;
+        }
+        escaped += c;
+    }
+    return escaped;
+}
+
+// The exposition text: HELP and TYPE, then one sample per series; a value
+// the supply never gave has no sample at all.
+std::string exposition(const ExportFacts& facts, const std::string& model, bool up)
+{
+    const std::string modelLabel = model.empty() ? std::string() : "model=\"" + labelValue(model) + "\"";
+    std::string text;
+    char number[64];
+    auto family = [&](const char* name, const char* type, const char* help) {
+        text += std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " " + type + "\n";
+    };
+    auto sample = [&](const char* name, int ch, double value) {
+        if (!std::isfinite(value))
+            return;
+        std::string labels = ch < 0
+            ? modelLabel
+            : "channel=\"" + std::string(kChannelLabels[ch]) + "\"" + (modelLabel.empty() ? "" : "," + modelLabel);
+        snprintf(number, sizeof number, "%.10g", value);
+        text += std::string(name) + (labels.empty() ? "" : "{" + labels + "}") + " " + number + "\n";
+    };
+    family("railmon_up", "gauge", "1 while railmon runs and exports, 0 once it has stopped.");
+    sample("railmon_up", -1, up ? 1 : 0);
+    if (!up)
+        return text;
+    struct PerChannel {
+        const char *name, *type, *help;
+        double (*value)(const ChannelExport&, const ExportFacts&, int);
+    };
+    const PerChannel perChannel[] = {
+        {"railmon_voltage_volts", "gauge", "Output voltage the supply last measured.",
+         [](const ChannelExport& c, const ExportFacts&, int) { return c.reading ? c.volts : std::nan(""); }},
+        {"railmon_current_amperes", "gauge", "Output current the supply last measured.",
+         [](const ChannelExport& c, const ExportFacts&, int) { return c.reading ? c.amps : std::nan(""); }},
+        {"railmon_cvcc_code", "gauge", "CV/CC code the supply reported with its last measurement, as reported.",
+         [](const ChannelExport& c, const ExportFacts&, int) { return c.reading ? c.cvcc : std::nan(""); }},
+        {"railmon_voltage_setpoint_volts", "gauge", "Voltage setpoint the supply last confirmed.",
+         [](const ChannelExport& c, const ExportFacts&, int) { return c.setVolts; }},
+        {"railmon_current_setpoint_amperes", "gauge", "Current setpoint the supply last confirmed.",
+         [](const ChannelExport& c, const ExportFacts&, int) { return c.setAmps; }},
+        {"railmon_channel_enabled", "gauge", "1 when railmon reads, logs and sets the channel, 0 when not.",
+         [](const ChannelExport&, const ExportFacts& f, int ch) { return (f.mask >> ch) & 1 ? 1.0 : 0.0; }},
+        {"railmon_last_reading_timestamp_seconds", "gauge",
+         "When the supply last delivered a reading of the channel, in seconds since the epoch.",
+         [](const ChannelExport& c, const ExportFacts&, int) {
+             return c.readingTime > 0 ? c.readingTime : std::nan("");
+         }},
+        {"railmon_sweeps_without_reading_total", "counter", "Monitor sweeps of the channel that delivered no reading.",
+         [](const ChannelExport& c, const ExportFacts&, int) { return static_cast<double>(c.silentSweeps); }},
+    };
+    for (const PerChannel& metric : perChannel) {
+        family(metric.name, metric.type, metric.help);
+        for (int ch = 0; ch < CHANNELS; ++ch)
+            sample(metric.name, ch, metric.value(facts.channel[ch], facts, ch));
+    }
+    family("railmon_main_output_state", "gauge", "Main output state the supply last reported, in its own encoding.");
+    sample("railmon_main_output_state", -1, facts.mainOutput >= 0 ? facts.mainOutput : std::nan(""));
+    family("railmon_ticks_total", "counter", "Timer ticks since railmon started.");
+    sample("railmon_ticks_total", -1, static_cast<double>(facts.ticks));
+    return text;
+}
+
+// Replaces dir/railmon.prom with `text`, readable by node_exporter's user.
+bool writeMetricsFile(const std::string& dir, const std::string& text, std::string& why)
+{
+    const std::string path = dir + "/" + kMetricsFileName;
+    // Not named *.prom, so the collector never reads it half written.
+    std::string temporary = path + ".XXXXXX";
+#ifdef _WIN32
+    temporary = path + "." + std::to_string(GetCurrentProcessId());
+    FILE* out = fopen(temporary.c_str(), "wb");
+    bool ok = out && fwrite(text.data(), 1, text.size(), out) == text.size();
+    ok = out && fclose(out) == 0 && ok;
+    ok = ok && MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+    if (!ok) {
+        why = lastSystemError();
+        remove(temporary.c_str());
+    }
+    return ok;
+#else
+    const int fd = mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0) {
+        why = strerror(errno);
+        return false;
+    }
+    bool ok = fchmod(fd, 0644) == 0 && write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    int error = ok ? 0 : errno;
+    ok = close(fd) == 0 && ok;
+    ok = ok && rename(temporary.c_str(), path.c_str()) == 0;
+    if (!ok) {
+        why = strerror(error ? error : errno);
+        unlink(temporary.c_str());
+    }
+    return ok;
+#endif
+}
+
+struct MetricsWriter {
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::thread* thread = nullptr; // null when nothing is exported
+    std::string dir, model;
+    ExportFacts facts; // the newest, handed over by the event loop
+    bool dirty = false, stop = false;
+    std::string problem; // why the last write failed; empty after a success
+};
+MetricsWriter gMetrics;
+
+void metricsLoop()
+{
+    using Clock = std::chrono::steady_clock;
+    std::unique_lock<std::mutex> lock(gMetrics.mutex);
+    Clock::time_point last = Clock::now() - std::chrono::seconds(1);
+    for (;;) {
+        gMetrics.wake.wait(lock, [] { return gMetrics.dirty || gMetrics.stop; });
+        if (gMetrics.stop)
+            return;
+        // At most once a second, however often the state changes.
+        gMetrics.wake.wait_until(lock, last + std::chrono::seconds(1), [] { return gMetrics.stop; });
+        if (gMetrics.stop)
+            return;
+        const ExportFacts facts = gMetrics.facts;
+        gMetrics.dirty = false;
+        lock.unlock();
+        std::string why;
+        const bool written = writeMetricsFile(gMetrics.dir, exposition(facts, gMetrics.model, true), why);
+        last = Clock::now();
+        lock.lock();
+        gMetrics.problem = written ? std::string() : why;
+    }
+}
+
+// True while writing the export fails, so it is said once per streak.
+bool gMetricsFailing = false;
+
+void showMetricsStatus()
+{
+    std::string problem;
+    {
+        std::lock_guard<std::mutex> lock(gMetrics.mutex);
+        problem = gMetrics.problem;
+    }
+    const std::string path = gMetrics.dir + "/" + kMetricsFileName;
+    if (!problem.empty()) {
+        if (!gMetricsFailing)
+            printf("Cannot write %s: %s\n", path.c_str(), problem.c_str());
+        gMetricsFailing = true;
+        showStatus(PANEL_STATUS_EXPORT, "Metrics: cannot write " + path + ": " + problem, VAL_ERROR_COLOR);
+        return;
+    }
+    if (gMetricsFailing)
+        printf("Writing %s again\n", path.c_str());
+    gMetricsFailing = false;
+    showStatus(PANEL_STATUS_EXPORT, "Metrics to " + path, VAL_DEFAULT_COLOR);
+}
+
+// Hands the newest state to the export, if there is one.
+void exportChanged()
+{
+    if (!gMetrics.thread)
+        return;
+    gExport.mask = gMask;
+    {
+        std::lock_guard<std::mutex> lock(gMetrics.mutex);
+        gMetrics.facts = gExport;
+        gMetrics.dirty = true;
+    }
+    gMetrics.wake.notify_one();
+    showMetricsStatus();
+}
+
+} // namespace
+
+void MetricsOpen(void)
+{
+    const char* dir = std::getenv("RAILMON_METRICS_DIR");
+    if (!dir || !*dir) {
+        showStatus(PANEL_STATUS_EXPORT, "Metrics off", VAL_DEFAULT_COLOR);
+        return;
+    }
+    gMetrics.dir = dir;
+    gMetrics.model = gSupply.model;
+    gMetrics.stop = false;
+    gMetrics.thread = new std::thread(metricsLoop);
+    exportChanged();
+}
+
+void MetricsClose(void)
+{
+    if (!gMetrics.thread)
+        return;
+    {
+        std::lock_guard<std::mutex> lock(gMetrics.mutex);
+        gMetrics.stop = true;
+    }
+    gMetrics.wake.notify_one();
+    gMetrics.thread->join();
+    delete gMetrics.thread;
+    gMetrics.thread = nullptr;
+    // The state above is no longer kept: only that railmon has stopped.
+    std::string why;
+    if (!writeMetricsFile(gMetrics.dir, exposition(gExport, gMetrics.model, false), why))
+        printf("Cannot write %s/%s: %s\n", gMetrics.dir.c_str(), kMetricsFileName, why.c_str());
+}
+
+namespace {
+
+void exportMainOutput(int state)
+{
+    gExport.mainOutput = state;
+}
+
+void exportTick()
+{
+    ++gExport.ticks;
+}
+
+} // namespace
 
 // ============================================================================
 // Monitoring: manual read, periodic acquisition, measurement log
@@ -1125,6 +1427,7 @@ void showReading(int panel, int ch, const TMI_MonitorReading& reading)
         SetCtrlVal(panel, cvcc[ch], std::nan(""));
     else
         SetCtrlVal(panel, cvcc[ch], static_cast<int>(static_cast<signed char>(reading.cv_cc)));
+    exportReading(ch, reading);
 }
 
 // Adds one record to this tick's records, opening the file (emptied, with
@@ -1226,6 +1529,7 @@ int CVICALLBACK ReadCB(int panel, int, int event, void*, int, int)
         delivered += !TMI_NoReading(reading);
     }
     showReadingsStatus(swept, delivered, false);
+    exportChanged();
     return 0;
 }
 
@@ -1260,6 +1564,8 @@ int CVICALLBACK TimerCB(int panel, int, int event, void*, int, int)
     PlotStripChart(panel, PANEL_ICHART, current, CHANNELS, 0, 0, VAL_DOUBLE);
     PlotStripChart(panel, PANEL_VCHART, voltage, CHANNELS, 0, 0, VAL_DOUBLE);
     showReadingsStatus(swept, delivered, true);
+    exportTick();
+    exportChanged();
     return 0;
 }
 
@@ -1363,8 +1669,10 @@ int CVICALLBACK SetCB(int panel, int, int event, void*, int, int)
         TMI_Invoke(TMI_CurrentQ, TMI_DeviceId, number, preset, &heldCurrent);
         showSetpointAgreement(panel, vset[ch], Voltage, heldVoltage, "V");
         showSetpointAgreement(panel, iset[ch], Current, heldCurrent, "A");
+        exportSetpoints(ch, heldVoltage, heldCurrent);
         markReadingsStale(pnl, ch);
     }
+    exportChanged();
     return 0;
 }
 
@@ -1385,11 +1693,13 @@ int CVICALLBACK SetPresetCB(int panel, int control, int event, void*, int, int)
         TMI_Invoke(TMI_CurrentQ, TMI_DeviceId, static_cast<unsigned char>(ch + 1), preset, &Current);
         showQueriedSetpoint(pnl, vset[ch], Voltage);
         showQueriedSetpoint(pnl, iset[ch], Current);
+        exportSetpoints(ch, Voltage, Current);
         GetCtrlVal(pnl, radiob[ch], &ison);
         setMaskBit(ch, ison);
     }
     // The outputs now follow another preset.
     markAllReadingsStale(pnl);
+    exportChanged();
     return 0;
 }
 
@@ -1405,6 +1715,7 @@ int CVICALLBACK SwitchOnOffCB(int panel, int control, int event, void*, int, int
     TMI_Invoke(TMI_MainOutputQ, TMI_DeviceId, &reported);
     showMainOutput(panel, control, reported, state);
     markAllReadingsStale(panel);
+    exportChanged();
     return 0;
 }
 
@@ -1423,6 +1734,7 @@ int CVICALLBACK SetMaskCB(int panel, int control, int event, void*, int, int)
             break;
         }
     }
+    exportChanged();
     return 0;
 }
 

@@ -105,6 +105,13 @@ extern FILE* gFp;
 // reached the disk. Shutdown's last step.
 void LogClose(void);
 
+// The export for a lab's Prometheus: with RAILMON_METRICS_DIR naming a
+// directory, railmon.prom there holds the supply's latest state, replaced at
+// most once a second; closing it leaves railmon_up 0. Start-up opens it
+// once the supply's state is on the panel, shutdown closes it last.
+void MetricsOpen(void);
+void MetricsClose(void);
+
 // The panel's callbacks (railmon-ctrl.h names them).
 #define RAILMON_CALLBACK(name) \
     int CVICALLBACK name(int panel, int control, int event, void* callbackData, int eventData1, int eventData2);

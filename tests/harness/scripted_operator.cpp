@@ -10,6 +10,8 @@
 //   click:NAME        click the button or switch
 //   value:NAME=X      enter X into the numeric control or ring, committing it
 //   wait:MS           let the loop run for MS milliseconds
+//   until:PATH        let the loop run until the file PATH exists (a test says
+//                     when it has seen enough; at most a minute)
 //   interval:S        set the timer's interval to S seconds directly, past the
 //                     interval control's range (for fast and soak runs)
 //   grab:PATH         save a screenshot of the panel
@@ -41,6 +43,8 @@
 #include <QAbstractSpinBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QElapsedTimer>
+#include <QFileInfo>
 #include <QLabel>
 #include <QStringList>
 #include <QTimer>
@@ -172,6 +176,21 @@ void runFrom(QStringList actions)
         const QString action = actions.takeFirst().trimmed();
         if (action.startsWith("wait:")) {
             QTimer::singleShot(action.mid(5).toInt(), [actions] { runFrom(actions); });
+            return;
+        }
+        if (action.startsWith("until:")) {
+            const QString path = action.mid(6);
+            auto* poll = new QTimer;
+            auto* waited = new QElapsedTimer;
+            waited->start();
+            QObject::connect(poll, &QTimer::timeout, [poll, waited, path, actions] {
+                if (!QFileInfo::exists(path) && waited->elapsed() < 60000)
+                    return;
+                poll->deleteLater();
+                delete waited;
+                runFrom(actions);
+            });
+            poll->start(100);
             return;
         }
         perform(action);
