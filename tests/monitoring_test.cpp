@@ -176,12 +176,15 @@ TEST_F(Monitoring, ATicksRecordsFollowItsLastIndicatorsAndReachTheFileWholeBefor
     };
     TimerCB(pnl, PANEL_TIMER, EVENT_TIMER_TICK, nullptr, 0, 0);
     const std::string whole = std::to_string(readFile("railmon.log").size());
+    auto set = [](int control, const std::string& file) {
+        return "SetCtrlVal " + std::to_string(control) + " file " + file;
+    };
+    auto plot = [&](int chart) { return "PlotStripChart " + std::to_string(chart) + " file " + whole; };
     EXPECT_THAT(calls(),
-                testing::ElementsAre("TMI_TimeOut 7 1", "TMI_Refresh 7", "TMI_MoniDataQ 7 1", "SetCtrlVal 24 file none",
-                                     "SetCtrlVal 23 file none", "SetCtrlVal 30 file none", "TMI_TimeOut 7 1",
-                                     "TMI_Refresh 7", "TMI_MoniDataQ 7 3", "SetCtrlVal 13 file 0",
-                                     "SetCtrlVal 12 file 0", "SetCtrlVal 28 file 0", "PlotStripChart 35 file " + whole,
-                                     "PlotStripChart 36 file " + whole));
+                testing::ElementsAre("TMI_TimeOut 7 1", "TMI_Refresh 7", "TMI_MoniDataQ 7 1", set(PANEL_VMON1, "none"),
+                                     set(PANEL_IMON1, "none"), set(PANEL_CVCC1, "none"), "TMI_TimeOut 7 1",
+                                     "TMI_Refresh 7", "TMI_MoniDataQ 7 3", set(PANEL_VMON3, "0"), set(PANEL_IMON3, "0"),
+                                     set(PANEL_CVCC3, "0"), plot(PANEL_ICHART), plot(PANEL_VCHART)));
     EXPECT_THAT(recordTails(readFile("railmon.log"), 0, time(nullptr)),
                 testing::ElementsAre(recordTail(1, 0), recordTail(3, 0)));
 }

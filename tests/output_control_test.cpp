@@ -62,7 +62,7 @@ TEST_F(OutputControl, SetWritesEnabledChannelsIntoTheSuppliesActivePresetAndRead
         enterSetpoints();
         gMask = mask;
         SetCB(pnl, controlId("SetCB"), EVENT_COMMIT, nullptr, 0, 0);
-        std::vector<std::string> expected = {"TMI_PresetQ 7", "SetCtrlVal 34 3"};
+        std::vector<std::string> expected = {"TMI_PresetQ 7", "SetCtrlVal " + std::to_string(PANEL_PRESET) + " 3"};
         for (int ch : channels)
             expected = concat(expected, setChannel(ch, 3, entered(ch, true), entered(ch, false)));
         EXPECT_THAT(calls(), ElementsAreArray(expected));
@@ -176,9 +176,10 @@ TEST_F(OutputControl, MainOutputSwitchPassesItsValueUnchangedThenShowsWhatTheSup
     clearFakeLog();
     output->click();
     output->click();
+    const std::string shows = "SetCtrlVal " + std::to_string(PANEL_MAINOUTPUT) + " ";
     EXPECT_THAT(calls(),
-                testing::ElementsAre("TMI_MainOutput 7 1", "TMI_MainOutputQ 7", "SetCtrlVal 32 1", "TMI_MainOutput 7 0",
-                                     "TMI_MainOutputQ 7", "SetCtrlVal 32 0"));
+                testing::ElementsAre("TMI_MainOutput 7 1", "TMI_MainOutputQ 7", shows + "1", "TMI_MainOutput 7 0",
+                                     "TMI_MainOutputQ 7", shows + "0"));
     EXPECT_FALSE(marked(PANEL_MAINOUTPUT));
 
     // A supply whose output does not follow, and one that answers nothing:
