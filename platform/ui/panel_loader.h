@@ -8,8 +8,9 @@
 //     (int), the values it reads as; 1 and 0 when absent;
 //   on a QComboBox or RingIndicator: valueLabels, "value=text;value=text";
 //   on a NumericIndicator: decimals (int);
-//   on a StripChart: traceCount (1..16, default 4), pointsPerScreen (points
-//     kept per trace, 2..100000, default 600), yLabel (axis label);
+//   on a StripChart: traceCount (1..16, default 4), historySeconds (the time
+//     it remembers, 1..604800 s, default 3600), maxPointsPerTrace (the most
+//     points kept per trace, 2..1000000, default 72000), yLabel (axis label);
 //   on a TimerControl: interval (seconds, > 0), enabled (bool).
 #pragma once
 
