@@ -15,7 +15,7 @@ BUILD_DIR := $(if $(filter ci,$(PRESET)),build-ci,build)
 CLANG_VERSION := 14
 
 DEBIAN_PACKAGES := cmake ninja-build g++ make clang-$(CLANG_VERSION) libclang-rt-$(CLANG_VERSION)-dev clang-format \
-	qt6-base-dev qt6-tools-dev libqt6opengl6-dev libxkbcommon-dev libxcb1-dev qt6-qpa-plugins \
+	qt6-base-dev qt6-tools-dev qt6-svg-dev libqt6opengl6-dev libxkbcommon-dev libxcb1-dev qt6-qpa-plugins \
 	libqcustomplot-dev libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core dpkg-dev
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)

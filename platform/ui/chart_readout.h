@@ -1,7 +1,7 @@
 // Reading values off a chart: where the cursor points, a vertical line at
 // the nearest plotted instant and a box with its time and each shown
-// trace's value there ("---" where a trace has none). Drawn on the plot's
-// overlay layer, so following the cursor repaints that layer alone.
+// trace's value there ("---" where a trace has none), on the plot's overlay
+// layer; following the cursor costs at most one repaint per frame.
 #pragma once
 
 #include <qcustomplot.h>

@@ -48,7 +48,9 @@ StripChart::StripChart(QWidget* parent)
     axisRect()->setRangeZoom(Qt::Horizontal);
     axisRect()->setRangeZoomFactor(kWheelZoom, kWheelZoom);
     setPlottingHint(QCP::phFastPolylines, true);
-    layer(QStringLiteral("overlay"))->setMode(QCPLayer::lmBuffered);
+    // One paint buffer for everything: a second one for the hover readout
+    // would cost every frame more than the readout's own repaints save.
+    layer(QStringLiteral("overlay"))->setMode(QCPLayer::lmLogical);
     setMouseTracking(true);
     setMinimumSize(320, 180);
 
@@ -96,6 +98,7 @@ void StripChart::configure(int traceCount, double historySeconds, int maxPointsP
     historySeconds_ = historySeconds;
     maxPoints_ = std::max(2, maxPointsPerTrace);
     trimmedSinceCompact_ = 0;
+    valuesChanged_ = true;
     clearGraphs();
     for (int k = 0; k < traceCount; ++k) {
         QCPGraph* graph = addGraph();
@@ -129,6 +132,7 @@ void StripChart::setTraceShown(int trace, bool shown)
         return;
     QCPGraph* g = graph(trace - 1);
     g->setVisible(shown);
+    valuesChanged_ = true;
     if (QCPPlottableLegendItem* item = legend->itemWithPlottable(g))
         item->setTextColor(shown ? Qt::black : kHiddenTrace);
     readout_.hide();
@@ -154,10 +158,19 @@ void StripChart::trim(QCPGraphDataContainer& data, double now)
 
 void StripChart::plot(const double* values, int count)
 {
+    plotAt(startWall_ + clock_.nsecsElapsed() / 1e9, values, count);
+}
+
+void StripChart::plotAt(double key, const double* values, int count)
+{
     // Keys strictly increase, also for two plots within a millisecond or a
     // clock set back: trimming by key then keeps exactly the history.
-    const double now = std::max(startWall_ + clock_.nsecsElapsed() / 1e9, lastKey_ + 1e-6); // seconds
+    const double now = std::max(key, lastKey_ + 1e-6); // seconds since the epoch
     lastKey_ = now;
+    const QCPRange view = xAxis->range();
+    const double oldest = graphCount() > 0 && !graph(0)->data()->isEmpty() ? graph(0)->data()->constBegin()->key : now;
+    if (following_ || view.contains(now))
+        valuesChanged_ = true;
     for (int k = 0; k < graphCount() && k < count; ++k) {
         const QSharedPointer<QCPGraphDataContainer> data = graph(k)->data();
         // A missing, infinite or unscalable value is drawn as a gap, the
@@ -166,8 +179,12 @@ void StripChart::plot(const double* values, int count)
         const int before = data->size();
         data->add(QCPGraphData(now, value));
         trim(*data, now);
-        if (k == 0)
+        if (k == 0) {
             trimmedSinceCompact_ += before + 1 - data->size();
+            // Points trimmed from inside the view change what it shows.
+            if (before + 1 != data->size() && oldest >= view.lower)
+                valuesChanged_ = true;
+        }
     }
     if (trimmedSinceCompact_ > std::max(maxPoints_ / 8, 64)) {
         for (int k = 0; k < graphCount(); ++k)
@@ -186,7 +203,9 @@ void StripChart::updateView()
         const double span = std::min(std::max(lastKey_ - oldest, std::min(kNarrowestStart, widest)), widest);
         xAxis->setRange(lastKey_ - span, lastKey_);
     }
-    if (!valueAxisFixed_) {
+    if (!valueAxisFixed_ && (valuesChanged_ || xAxis->range() != scaledFor_)) {
+        scaledFor_ = xAxis->range();
+        valuesChanged_ = false;
         bool have = false;
         QCPRange values;
         for (int k = 0; k < graphCount(); ++k) {
@@ -217,12 +236,14 @@ void StripChart::setFollowing(bool follow)
     }
     if (follow)
         valueAxisFixed_ = false;
+    valuesChanged_ = true;
     requestReplot();
 }
 
 void StripChart::setValueAxisFixed(bool fixed)
 {
     valueAxisFixed_ = fixed;
+    valuesChanged_ = true;
     requestReplot();
 }
 
@@ -235,6 +256,7 @@ void StripChart::showWholeHistory()
         settingView_ = false;
     }
     valueAxisFixed_ = false;
+    valuesChanged_ = true;
     requestReplot();
 }
 

@@ -45,6 +45,10 @@ public:
     bool setTraceLabel(int trace, const QString& label);
     // One new point per trace at the present time; values[k] goes to trace k+1.
     void plot(const double* values, int count);
+    // The same at a given time [s since the epoch], for replaying a history
+    // (benchmarks, pictures); a key not after the newest one is taken as
+    // just after it.
+    void plotAt(double key, const double* values, int count);
 
     // The largest magnitude drawn; beyond it a value is drawn as a gap, as
     // the axis could not scale to it.
@@ -113,7 +117,12 @@ private:
     bool following_ = true;
     bool valueAxisFixed_ = false;
     bool settingView_ = false; // the chart itself moves the axes
-    int laidOutWidth_ = -1;    // [px] the width ticks were last made for
+    // The time range the value axis was last scaled for, and whether the
+    // points in view changed since: a held view of an hour is not scanned
+    // again at every frame.
+    QCPRange scaledFor_;
+    bool valuesChanged_ = true;
+    int laidOutWidth_ = -1; // [px] the width ticks were last made for
     ChartReadout readout_;
     QToolButton* live_;
 };

@@ -27,7 +27,7 @@ const Step kSteps[] = {
 };
 
 // Room between two labels, as a share of a label's width, at least a few pixels.
-constexpr double kGapShare = 0.4;
+constexpr double kGapShare = 0.25;
 constexpr int kMinGapPx = 8;
 
 // The widest a label of this format gets: every digit at its widest, the
@@ -61,19 +61,32 @@ double TimeTicker::getTickStep(const QCPRange& range)
         : 0;
     // Before the first layout the axis has no width yet: assume a small chart.
     const int pixels = axis_ && axis_->axisRect() && axis_->axisRect()->width() > 0 ? axis_->axisRect()->width() : 300;
-    const QFontMetrics metrics(axis_ ? axis_->tickLabelFont() : QFont());
+    const QVector<int>& widths = labelWidths();
     const Step* chosen = std::end(kSteps) - 1;
-    for (const Step& step : kSteps) {
-        const int width = widestLabel(metrics, QString::fromLatin1(step.format));
+    for (std::size_t i = 0; i < std::size(kSteps); ++i) {
+        const int width = widths[int(i)];
         const double needed = width + std::max(kGapShare * width, double(kMinGapPx)); // [px] per step
-        if (step.seconds / range.size() * pixels >= needed) {
-            chosen = &step;
+        if (kSteps[i].seconds / range.size() * pixels >= needed) {
+            chosen = &kSteps[i];
             break;
         }
     }
     format_ = QString::fromLatin1(chosen->format);
     step_ = chosen->seconds;
     return step_;
+}
+
+const QVector<int>& TimeTicker::labelWidths()
+{
+    const QFont font = axis_ ? axis_->tickLabelFont() : QFont();
+    if (labelWidths_.isEmpty() || font != measuredFont_) {
+        const QFontMetrics metrics(font);
+        labelWidths_.clear();
+        for (const Step& step : kSteps)
+            labelWidths_.append(widestLabel(metrics, QString::fromLatin1(step.format)));
+        measuredFont_ = font;
+    }
+    return labelWidths_;
 }
 
 int TimeTicker::getSubTickCount(double tickStep)

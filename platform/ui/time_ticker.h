@@ -29,7 +29,13 @@ protected:
     QVector<double> createTickVector(double tickStep, const QCPRange& range) override;
 
 private:
+    // The widest label of each step's format in the current font [px],
+    // measured once per font: measuring text costs more than a frame has.
+    const QVector<int>& labelWidths();
+
     const QCPAxis* axis_;
+    QFont measuredFont_;
+    QVector<int> labelWidths_;
     QString format_;
     double step_ = 1.0; // [s]
     int utcOffset_ = 0; // local time's offset from UTC over the range [s]
