@@ -59,6 +59,7 @@ fuzz: deps
 
 bench: build
 	$(BUILD_DIR)/bench/railmon_bench
+	$(BUILD_DIR)/bench/plot_million
 
 # Installs only what is missing, so a ready machine goes straight to the build.
 deps:

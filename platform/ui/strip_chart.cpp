@@ -149,11 +149,20 @@ void StripChart::legendClicked(QCPAbstractLegendItem* item)
             setTraceShown(k + 1, !graph(k)->visible());
 }
 
-void StripChart::trim(QCPGraphDataContainer& data, double now)
+bool StripChart::trim(QCPGraphDataContainer& data, double now, bool shown)
 {
-    data.removeBefore(now - historySeconds_);
-    if (data.size() > maxPoints_)
-        data.removeBefore((data.constEnd() - maxPoints_)->key);
+    auto cut = data.findBegin(now - historySeconds_, false); // the first point kept by time
+    if (data.constEnd() - cut > maxPoints_)
+        cut = data.constEnd() - maxPoints_;
+    // The view changes only where a trimmed point was in it and at the edge
+    // of the values it was scaled to.
+    const QCPRange view = xAxis->range();
+    bool changesView = false;
+    for (auto it = data.constBegin(); shown && it != cut && !changesView; ++it)
+        changesView = view.contains(it->key) && !(it->value > scannedValues_.lower && it->value < scannedValues_.upper);
+    if (cut != data.constBegin())
+        data.removeBefore(cut->key);
+    return changesView;
 }
 
 void StripChart::plot(const double* values, int count)
@@ -167,9 +176,7 @@ void StripChart::plotAt(double key, const double* values, int count)
     // clock set back: trimming by key then keeps exactly the history.
     const double now = std::max(key, lastKey_ + 1e-6); // seconds since the epoch
     lastKey_ = now;
-    const QCPRange view = xAxis->range();
-    const double oldest = graphCount() > 0 && !graph(0)->data()->isEmpty() ? graph(0)->data()->constBegin()->key : now;
-    if (following_ || view.contains(now))
+    if (following_ || xAxis->range().contains(now))
         valuesChanged_ = true;
     for (int k = 0; k < graphCount() && k < count; ++k) {
         const QSharedPointer<QCPGraphDataContainer> data = graph(k)->data();
@@ -178,13 +185,10 @@ void StripChart::plotAt(double key, const double* values, int count)
         const double value = std::fabs(values[k]) <= largestDrawable() ? values[k] : std::nan("");
         const int before = data->size();
         data->add(QCPGraphData(now, value));
-        trim(*data, now);
-        if (k == 0) {
+        if (trim(*data, now, graph(k)->visible()))
+            valuesChanged_ = true;
+        if (k == 0)
             trimmedSinceCompact_ += before + 1 - data->size();
-            // Points trimmed from inside the view change what it shows.
-            if (before + 1 != data->size() && oldest >= view.lower)
-                valuesChanged_ = true;
-        }
     }
     if (trimmedSinceCompact_ > std::max(maxPoints_ / 8, 64)) {
         for (int k = 0; k < graphCount(); ++k)
@@ -218,6 +222,7 @@ void StripChart::updateView()
                 have = true;
             }
         }
+        scannedValues_ = have ? values : QCPRange();
         if (have) {
             // A flat trace still gets a visible band around it.
             const double margin = std::max(0.05 * values.size(), 0.01);

@@ -95,7 +95,9 @@ private:
     void valueRangeChanged();
     void legendClicked(QCPAbstractLegendItem* item);
     void placeLiveButton();
-    void trim(QCPGraphDataContainer& data, double now);
+    // Drops what is past the history or the cap; true when that changes
+    // the values in view.
+    bool trim(QCPGraphDataContainer& data, double now, bool shown);
     void exportWithDialog(const QString& caption, const QString& filter, const QString& suffix);
 
     // Paces repaints to the display's frame rate: a burst of plots, or a
@@ -121,6 +123,7 @@ private:
     // points in view changed since: a held view of an hour is not scanned
     // again at every frame.
     QCPRange scaledFor_;
+    QCPRange scannedValues_; // the shown values' extremes found then
     bool valuesChanged_ = true;
     int laidOutWidth_ = -1; // [px] the width ticks were last made for
     ChartReadout readout_;
