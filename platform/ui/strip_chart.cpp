@@ -90,6 +90,9 @@ void StripChart::requestReplot()
 void StripChart::paintFrame()
 {
     updateView();
+    // A following view moves under a resting cursor: read there again.
+    if (readout_.visible())
+        readout_.showAt(hoverX_);
     replot(rpQueuedReplot);
 }
 
@@ -353,9 +356,10 @@ void StripChart::contextMenuEvent(QContextMenuEvent* event)
 void StripChart::mouseMoveEvent(QMouseEvent* event)
 {
     QCustomPlot::mouseMoveEvent(event);
-    if (axisRect()->rect().contains(event->pos()))
-        readout_.showAt(event->pos().x());
-    else
+    if (axisRect()->rect().contains(event->pos())) {
+        hoverX_ = event->pos().x();
+        readout_.showAt(hoverX_);
+    } else
         readout_.hide();
 }
 
