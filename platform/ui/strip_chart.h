@@ -126,6 +126,7 @@ private:
     QCPRange scannedValues_; // the shown values' extremes found then
     bool valuesChanged_ = true;
     int laidOutWidth_ = -1; // [px] the width ticks were last made for
+    int hoverX_ = 0;        // [px] where the cursor rests over the plot
     ChartReadout readout_;
     QToolButton* live_;
 };
