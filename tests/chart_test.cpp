@@ -201,6 +201,9 @@ TEST_F(Chart, HoverReadsEveryShownTraceEqualValuesStayApartAndTheLegendHidesATra
 {
     // The first two traces at the same value.
     plot(20, {2.0, 2.0, 3.0, 4.0});
+    // Across the whole width, so each line style shows its pattern.
+    chart_->showWholeHistory();
+    frame();
     const QImage image = chart_->grab().toImage();
     EXPECT_TRUE(rowHas(image, rowOf(2.0), kFirstTrace));
     EXPECT_TRUE(rowHas(image, rowOf(2.0), kSecondTrace)) << "the second trace hides the first";

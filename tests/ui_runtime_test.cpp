@@ -338,6 +338,20 @@ TEST_F(PanelFile, StripChartKeepsItsHistoryByTimeCappedInPointsAndDrawsMissingVa
     runLoopFor(1200);
     PlotStripChart(panel_, PANEL_VCHART, values, 4, 0, 0, VAL_DOUBLE);
     EXPECT_EQ(chart->graph(0)->data()->size(), 1) << "the point older than a second stayed";
+
+    // A following view scales to what it shows as the points go past.
+    auto* following = widget<StripChart>(PANEL_ICHART);
+    const double start = 4e9, spike[4] = {100, 1, 1, 1}, calm[4] = {1, 2, 1, 1}; // [s since the epoch], [A]
+    following->plotAt(start, spike, 4);
+    for (int i = 1; i <= 400; ++i) {
+        following->plotAt(start + i, calm, 4);
+        following->updateView();
+        if (i == 200) {
+            EXPECT_GT(following->yAxis->range().upper, 100.0);
+        }
+    }
+    EXPECT_LT(following->yAxis->range().upper, 3.0) << "the spike left the view, its scale stayed";
+    EXPECT_GT(following->yAxis->range().upper, 2.0);
 }
 
 int main(int argc, char** argv)

@@ -47,7 +47,6 @@ StripChart::StripChart(QWidget* parent)
     axisRect()->setRangeDrag(Qt::Horizontal);
     axisRect()->setRangeZoom(Qt::Horizontal);
     axisRect()->setRangeZoomFactor(kWheelZoom, kWheelZoom);
-    setPlottingHint(QCP::phFastPolylines, true);
     // One paint buffer for everything: a second one for the hover readout
     // would cost every frame more than the readout's own repaints save.
     layer(QStringLiteral("overlay"))->setMode(QCPLayer::lmLogical);
@@ -179,7 +178,8 @@ void StripChart::plotAt(double key, const double* values, int count)
     // clock set back: trimming by key then keeps exactly the history.
     const double now = std::max(key, lastKey_ + 1e-6); // seconds since the epoch
     lastKey_ = now;
-    if (following_ || xAxis->range().contains(now))
+    // A following view takes the new point in as it slides (updateView).
+    if (!following_ && xAxis->range().contains(now))
         valuesChanged_ = true;
     for (int k = 0; k < graphCount() && k < count; ++k) {
         const QSharedPointer<QCPGraphDataContainer> data = graph(k)->data();
@@ -210,21 +210,25 @@ void StripChart::updateView()
         const double span = std::min(std::max(lastKey_ - oldest, std::min(kNarrowestStart, widest)), widest);
         xAxis->setRange(lastKey_ - span, lastKey_);
     }
-    if (!valueAxisFixed_ && (valuesChanged_ || xAxis->range() != scaledFor_)) {
-        scaledFor_ = xAxis->range();
-        valuesChanged_ = false;
-        bool have = false;
-        QCPRange values;
-        for (int k = 0; k < graphCount(); ++k) {
-            if (!graph(k)->visible())
-                continue;
-            bool found = false;
-            const QCPRange range = graph(k)->data()->valueRange(found, QCP::sdBoth, xAxis->range());
-            if (found) {
-                values = have ? values.expanded(range) : range;
-                have = true;
+    if (!valueAxisFixed_ && (valuesChanged_ || !haveScanned_ || xAxis->range() != scaledFor_)) {
+        const QCPRange view = xAxis->range();
+        QCPRange values = scannedValues_;
+        bool have = haveScanned_ && !valuesChanged_ && slideValues(view, &values);
+        if (!have) {
+            for (int k = 0; k < graphCount(); ++k) {
+                if (!graph(k)->visible())
+                    continue;
+                bool found = false;
+                const QCPRange range = graph(k)->data()->valueRange(found, QCP::sdBoth, view);
+                if (found) {
+                    values = have ? values.expanded(range) : range;
+                    have = true;
+                }
             }
         }
+        scaledFor_ = view;
+        valuesChanged_ = false;
+        haveScanned_ = have;
         scannedValues_ = have ? values : QCPRange();
         if (have) {
             // A flat trace still gets a visible band around it.
@@ -233,6 +237,26 @@ void StripChart::updateView()
         }
     }
     settingView_ = false;
+}
+
+bool StripChart::slideValues(const QCPRange& view, QCPRange* values) const
+{
+    // Only a view that moved forward, overlapping the last one, slides.
+    if (view.lower < scaledFor_.lower || view.upper < scaledFor_.upper || view.lower > scaledFor_.upper)
+        return false;
+    for (int k = 0; k < graphCount(); ++k) {
+        if (!graph(k)->visible())
+            continue;
+        const QSharedPointer<QCPGraphDataContainer> data = graph(k)->data();
+        // A point that left the view at the edge of the values: scan anew.
+        for (auto it = data->findBegin(scaledFor_.lower, false); it != data->constEnd() && it->key < view.lower; ++it)
+            if (!std::isnan(it->value) && !(it->value > values->lower && it->value < values->upper))
+                return false;
+        for (auto it = data->findEnd(scaledFor_.upper, false); it != data->constEnd() && it->key <= view.upper; ++it)
+            if (!std::isnan(it->value))
+                values->expand(it->value);
+    }
+    return true;
 }
 
 void StripChart::setFollowing(bool follow)

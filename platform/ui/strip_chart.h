@@ -98,6 +98,10 @@ private:
     // Drops what is past the history or the cap; true when that changes
     // the values in view.
     bool trim(QCPGraphDataContainer& data, double now, bool shown);
+    // The values of a view that slid forward from the last scanned one,
+    // from the points that entered and left it; false when a point that
+    // left was at the edge of the values, and a scan is needed.
+    bool slideValues(const QCPRange& view, QCPRange* values) const;
     void exportWithDialog(const QString& caption, const QString& filter, const QString& suffix);
 
     // Paces repaints to the display's frame rate: a burst of plots, or a
@@ -124,6 +128,7 @@ private:
     // again at every frame.
     QCPRange scaledFor_;
     QCPRange scannedValues_; // the shown values' extremes found then
+    bool haveScanned_ = false;
     bool valuesChanged_ = true;
     int laidOutWidth_ = -1; // [px] the width ticks were last made for
     int hoverX_ = 0;        // [px] where the cursor rests over the plot
