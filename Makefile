@@ -16,7 +16,7 @@ BUILD_DIR := $(if $(filter ci,$(PRESET)),build-ci,build)
 CLANG_VERSION := 14
 
 DEBIAN_PACKAGES := cmake ninja-build g++ make clang-$(CLANG_VERSION) libclang-rt-$(CLANG_VERSION)-dev clang-format \
-	qt6-base-dev qt6-tools-dev libqt6opengl6-dev libxkbcommon-dev libxcb1-dev qt6-qpa-plugins \
+	qt6-base-dev qt6-tools-dev qt6-svg-dev libqt6opengl6-dev libxkbcommon-dev libxcb1-dev qt6-qpa-plugins \
 	libqcustomplot-dev libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core dpkg-dev \
 	librsvg2-bin file lintian desktop-file-utils xvfb xdotool x11vnc iproute2 \
 	g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest wine64 \
@@ -71,6 +71,7 @@ windows: deps
 
 bench: build
 	$(BUILD_DIR)/bench/railmon_bench
+	$(BUILD_DIR)/bench/plot_million
 
 # The .deb lands here, for `apt install ./railmon_*.deb`.
 package: build

@@ -2,10 +2,15 @@
 //   make -C . bench   or   build/bench/railmon_bench
 #include "railmon-ctrl.h"
 #include "railmon.h"
+#include "strip_chart.h"
 #include "test_paths.h"
+
+#include <QApplication>
+#include <QDateTime>
 
 #include <benchmark/benchmark.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -102,18 +107,74 @@ void BM_LogSync(benchmark::State& state)
 }
 BENCHMARK(BM_LogSync)->Unit(benchmark::kMicrosecond);
 
-// One plot on a chart whose 600-point history is full.
+// One plot on a chart whose history holds its most points (72,000 per trace).
 void BM_PlotFullChart(benchmark::State& state)
 {
     openPanelOn(std::string(RAILMON_FAKES_DIR) + "/complete");
     const double values[4] = {0.1, 0.2, 0.3, 0.4};
-    for (int i = 0; i < 600; ++i)
+    for (int i = 0; i < StripChart::kDefaultMaxPointsPerTrace; ++i)
         PlotStripChart(pnl, PANEL_ICHART, values, 4, 0, 0, VAL_DOUBLE);
     for (auto _ : state)
         PlotStripChart(pnl, PANEL_ICHART, values, 4, 0, 0, VAL_DOUBLE);
     closePanel();
 }
 BENCHMARK(BM_PlotFullChart)->Unit(benchmark::kMicrosecond);
+
+// The voltage chart of a fresh shipped panel at the window's default size.
+StripChart* shippedChart()
+{
+    startRuntime();
+    const QWidgetList before = QApplication::topLevelWidgets();
+    LoadPanel(0, RAILMON_PANEL_FILE, PANEL);
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        if (before.contains(window))
+            continue;
+        if (auto* chart = window->findChild<StripChart*>(QStringLiteral("voltageChart"))) {
+            window->show();
+            QCoreApplication::processEvents();
+            return chart;
+        }
+    }
+    std::abort();
+}
+
+// One frame of one chart holding a full hour at the panel's fastest
+// interval (50 ms: 72,000 points on each of four traces, readings with the
+// meters' noise), at the shipped window's size: the default view (the
+// newest five minutes, following), and the whole hour held in view.
+void BM_ChartFrame(benchmark::State& state)
+{
+    static StripChart* chart = shippedChart();
+    chart->configure(4, StripChart::kDefaultHistorySeconds, StripChart::kDefaultMaxPointsPerTrace);
+    // An hour from now on, after anything the chart was given before.
+    static double start = QDateTime::currentSecsSinceEpoch();
+    start += 2 * StripChart::kDefaultHistorySeconds;
+    const double volts[4] = {12.0, -12.0, 5.0, -5.0};
+    unsigned noise = 12345;
+    for (int i = 0; i < StripChart::kDefaultMaxPointsPerTrace; ++i) {
+        double values[4];
+        for (int k = 0; k < 4; ++k) {
+            noise = noise * 1103515245u + 12345u;
+            values[k] = volts[k] + std::round(((noise >> 16) % 5) - 2.0) * 0.001; // [V] about 2 mV, 1 mV steps
+        }
+        chart->plotAt(start + i * 0.05, values, 4);
+    }
+    if (state.range(0))
+        chart->showWholeHistory();
+    else
+        chart->setFollowing(true);
+    // Steady state: each frame one new point per trace (the timer at its
+    // fastest gives one every three frames), then the repaint.
+    double next = start + StripChart::kDefaultMaxPointsPerTrace * 0.05;
+    for (auto _ : state) {
+        chart->plotAt(next, volts, 4);
+        next += 0.05;
+        chart->updateView();
+        chart->replot(QCustomPlot::rpImmediateRefresh);
+    }
+    state.SetLabel(std::to_string(chart->width()) + "x" + std::to_string(chart->height()) + " px");
+}
+BENCHMARK(BM_ChartFrame)->Arg(0)->Arg(1)->ArgName("wholeHour")->Unit(benchmark::kMillisecond);
 
 // Reading the panel file and building the window: most of start-up.
 void BM_LoadPanel(benchmark::State& state)

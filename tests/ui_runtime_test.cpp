@@ -222,8 +222,14 @@ TEST_F(PanelFile, BrokenFilesGiveANegativeHandleAndOneLineNamingTheCause)
         {"text timer interval", [&] { return loadWithProperty("timer", "interval", "<string>often</string>"); },
          "interval"},
         {"huge chart history",
-         [&] { return loadWithProperty("voltageChart", "pointsPerScreen", "<number>2000000000</number>"); },
-         "pointsPerScreen"},
+         [&] { return loadWithProperty("voltageChart", "historySeconds", "<double>1e300</double>"); },
+         "historySeconds"},
+        {"text chart history",
+         [&] { return loadWithProperty("voltageChart", "historySeconds", "<string>an hour</string>"); },
+         "historySeconds"},
+        {"one point per trace",
+         [&] { return loadWithProperty("currentChart", "maxPointsPerTrace", "<number>1</number>"); },
+         "maxPointsPerTrace"},
         {"equal switch values", [&] { return loadWithProperty("mainOutput", "onValue", "<number>0</number>"); },
          "equal"},
     };
@@ -296,22 +302,56 @@ TEST_F(PanelFile, TimerTicksOnlyInsideTheEventLoopAndObeysSuspend)
     EXPECT_EQ(widget<TimerControl>(PANEL_TIMER)->intervalSeconds(), 0.01);
 }
 
-TEST_F(PanelFile, StripChartKeepsABoundedHistoryAndDrawsMissingValuesAsGaps)
+TEST_F(PanelFile, StripChartKeepsItsHistoryByTimeCappedInPointsAndDrawsMissingValuesAsGaps)
 {
-    ASSERT_GT(loadWithProperty("currentChart", "pointsPerScreen", "<number>5</number>"), 0);
+    ASSERT_GT(loadShipped(), 0);
+    EXPECT_EQ(widget<StripChart>(PANEL_VCHART)->historySeconds(), 3600.0);
+    EXPECT_EQ(widget<StripChart>(PANEL_VCHART)->maxPointsPerTrace(), 72000);
+    DiscardPanel(panel_);
+
+    // The cap: a timer far faster than the panel allows keeps only the newest points.
+    ASSERT_GT(loadWithProperty("currentChart", "maxPointsPerTrace", "<number>5</number>"), 0);
     EXPECT_EQ(SetTraceAttributeEx(panel_, PANEL_ICHART, 2, ATTR_TRACE_LG_TEXT, "CH -18V"), 0);
     EXPECT_LT(SetTraceAttributeEx(panel_, PANEL_ICHART, 5, ATTR_TRACE_LG_TEXT, "none"), 0);
     auto* chart = widget<StripChart>(PANEL_ICHART);
     EXPECT_EQ(chart->graph(1)->name(), "CH -18V");
-    for (int i = 0; i < 12; ++i) {
+    for (int i = 0; i < 1000; ++i) {
         const double values[4] = {1.0 * i, std::nan(""), HUGE_VAL, -1.0};
         EXPECT_EQ(PlotStripChart(panel_, PANEL_ICHART, values, 4, 0, 0, VAL_DOUBLE), 0);
     }
     for (int k = 0; k < 4; ++k)
         EXPECT_EQ(chart->graph(k)->data()->size(), 5) << k;
-    EXPECT_EQ((chart->graph(0)->data()->constEnd() - 1)->value, 11.0);
+    EXPECT_EQ((chart->graph(0)->data()->constEnd() - 1)->value, 999.0);
     EXPECT_TRUE(std::isnan(chart->graph(2)->data()->constBegin()->value)) << "infinity is drawn as a gap";
-    EXPECT_TRUE(std::isfinite(chart->yAxis->range().upper));
+    chart->updateView();
+    EXPECT_TRUE(chart->yAxis->range().contains(-1.0) && chart->yAxis->range().contains(999.0));
+    EXPECT_LT(chart->yAxis->range().upper, 1100.0) << "not scaled to what the history kept";
+    DiscardPanel(panel_);
+
+    // The history in time: points older than historySeconds go, however few.
+    EXPECT_LT(loadWithProperty("voltageChart", "historySeconds", "<double>0.2</double>"), 0)
+        << "shorter than a second is refused";
+    ASSERT_GT(loadWithProperty("voltageChart", "historySeconds", "<number>1</number>"), 0);
+    chart = widget<StripChart>(PANEL_VCHART);
+    const double values[4] = {1, 2, 3, 4};
+    PlotStripChart(panel_, PANEL_VCHART, values, 4, 0, 0, VAL_DOUBLE);
+    runLoopFor(1200);
+    PlotStripChart(panel_, PANEL_VCHART, values, 4, 0, 0, VAL_DOUBLE);
+    EXPECT_EQ(chart->graph(0)->data()->size(), 1) << "the point older than a second stayed";
+
+    // A following view scales to what it shows as the points go past.
+    auto* following = widget<StripChart>(PANEL_ICHART);
+    const double start = 4e9, spike[4] = {100, 1, 1, 1}, calm[4] = {1, 2, 1, 1}; // [s since the epoch], [A]
+    following->plotAt(start, spike, 4);
+    for (int i = 1; i <= 400; ++i) {
+        following->plotAt(start + i, calm, 4);
+        following->updateView();
+        if (i == 200) {
+            EXPECT_GT(following->yAxis->range().upper, 100.0);
+        }
+    }
+    EXPECT_LT(following->yAxis->range().upper, 3.0) << "the spike left the view, its scale stayed";
+    EXPECT_GT(following->yAxis->range().upper, 2.0);
 }
 
 int main(int argc, char** argv)

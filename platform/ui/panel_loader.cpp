@@ -29,6 +29,11 @@ namespace {
 // that only carries their properties.
 constexpr char kTimerClass[] = "TimerControl";
 
+// The most a chart may be asked to remember: a week, and a million points
+// per trace (16 MB a trace).
+constexpr double kLongestHistory = 7 * 24 * 3600.0; // [s]
+constexpr int kMostPointsPerTrace = 1000000;
+
 class PanelWidgetLoader : public QUiLoader {
 public:
     QStringList unknownClasses;
@@ -118,6 +123,31 @@ std::optional<int> intProperty(const QObject* object, const char* name, int fall
     return v.toInt();
 }
 
+// A number property (int or double) that must be finite and within
+// [low, high] when given.
+std::optional<double> numberProperty(const QObject* object, const char* name, double fallback, double low, double high,
+                                     QString* error)
+{
+    const QVariant v = object->property(name);
+    if (!v.isValid())
+        return fallback;
+    if (v.typeId() != QMetaType::Int && v.typeId() != QMetaType::Double) {
+        *error = QStringLiteral("%1 '%2': %3 is not a number")
+                     .arg(object->metaObject()->className(), object->objectName(), name);
+        return std::nullopt;
+    }
+    const double value = v.toDouble();
+    if (!std::isfinite(value) || value < low || value > high) {
+        *error = QStringLiteral("%1 '%2': %3 %4 is outside %5..%6")
+                     .arg(object->metaObject()->className(), object->objectName(), name)
+                     .arg(value)
+                     .arg(low)
+                     .arg(high);
+        return std::nullopt;
+    }
+    return value;
+}
+
 // Gives a control the behaviour its properties ask for; an error text when
 // they do not make sense.
 QString configure(QWidget* widget, QObject** controlObject)
@@ -125,11 +155,22 @@ QString configure(QWidget* widget, QObject** controlObject)
     QString error;
     *controlObject = widget;
     if (auto* chart = qobject_cast<StripChart*>(widget)) {
+        // The history used to be a count of points; a panel still saying so
+        // would otherwise get an hour without noticing.
+        if (widget->property("pointsPerScreen").isValid())
+            return QStringLiteral("StripChart '%1': pointsPerScreen is no longer read; the history is historySeconds "
+                                  "and maxPointsPerTrace")
+                .arg(widget->objectName());
         const auto traces = intProperty(widget, "traceCount", 4, 1, 16, &error);
-        const auto history = traces ? intProperty(widget, "pointsPerScreen", 600, 2, 100000, &error) : std::nullopt;
-        if (!history)
+        const auto history = traces
+            ? numberProperty(widget, "historySeconds", StripChart::kDefaultHistorySeconds, 1, kLongestHistory, &error)
+            : std::nullopt;
+        const auto points = history ? intProperty(widget, "maxPointsPerTrace", StripChart::kDefaultMaxPointsPerTrace, 2,
+                                                  kMostPointsPerTrace, &error)
+                                    : std::nullopt;
+        if (!points)
             return error;
-        chart->configure(*traces, *history);
+        chart->configure(*traces, *history, *points);
         chart->yAxis->setLabel(widget->property("yLabel").toString());
         return {};
     }

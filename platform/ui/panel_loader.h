@@ -15,8 +15,9 @@
 //   on a numeric entry (QDoubleSpinBox): pendingUntilWritten (bool), to show
 //     an operator's edit as pending until the program next states the value;
 //   TextMessage: a line of text the program writes (a status line);
-//   on a StripChart: traceCount (1..16, default 4), pointsPerScreen (points
-//     kept per trace, 2..100000, default 600), yLabel (axis label);
+//   on a StripChart: traceCount (1..16, default 4), historySeconds (the time
+//     it remembers, 1..604800 s, default 3600), maxPointsPerTrace (the most
+//     points kept per trace, 2..1000000, default 72000), yLabel (axis label);
 //   on a TimerControl: interval (seconds, > 0), enabled (bool).
 #pragma once
 

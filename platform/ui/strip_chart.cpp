@@ -1,35 +1,77 @@
 #include "strip_chart.h"
 
+#include "chart_export.h"
+#include "trace_style.h"
+
+#include <QContextMenuEvent>
 #include <QDateTime>
+#include <QDir>
+#include <QFileDialog>
+#include <QMenu>
+#include <QMessageBox>
+#include <QSignalBlocker>
+#include <QToolButton>
 
 #include <algorithm>
 #include <cmath>
 
 namespace {
-// Distinct on white and in grey-scale print-outs.
-const QColor kTraceColours[] = {QColor(200, 30, 30), QColor(30, 90, 200),  QColor(20, 150, 60),
-                                QColor(160, 90, 10), QColor(120, 40, 160), QColor(0, 140, 140)};
-constexpr int kFrameMs = 16; // about 60 frames per second
+constexpr int kFrameMs = 16;             // about 60 frames per second
+constexpr double kShortestView = 1.0;    // [s] zoomed in as far as it goes
+constexpr double kNarrowestStart = 10.0; // [s] the view of a young history
+constexpr double kWheelZoom = 0.85;      // range factor per wheel notch
+const QColor kHiddenTrace(160, 160, 160);
+
+double wallNow()
+{
+    return QDateTime::currentMSecsSinceEpoch() / 1000.0; // seconds since the epoch
+}
 } // namespace
 
 StripChart::StripChart(QWidget* parent)
     : QCustomPlot(parent)
+    , readout_(this)
+    , live_(new QToolButton(this))
 {
-    auto ticker = QSharedPointer<QCPAxisTickerDateTime>::create();
-    ticker->setDateTimeFormat(QStringLiteral("HH:mm:ss"));
-    ticker->setTickCount(5);
-    xAxis->setTicker(ticker);
-    legend->setVisible(true);
-    legend->setFont(QFont(font().family(), 8));
-    legend->setBrush(QColor(255, 255, 255, 200)); // the newest data shows through
-    axisRect()->insetLayout()->setInsetAlignment(0, Qt::AlignTop | Qt::AlignLeft);
+    useTimeAxis(xAxis);
+    live_->setText(QStringLiteral("Live"));
+    live_->setCheckable(true);
+    live_->setChecked(true);
+    live_->setToolTip(QStringLiteral("Follow the newest data (or double-click the chart)"));
+    live_->setFocusPolicy(Qt::NoFocus);
+    live_->adjustSize();
+    connect(live_, &QToolButton::toggled, this, [this](bool on) { setFollowing(on); });
+    placeLegendBeside(this, 0, live_->sizeHint().height() + 6);
+
+    setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
+    axisRect()->setRangeDrag(Qt::Horizontal);
+    axisRect()->setRangeZoom(Qt::Horizontal);
+    axisRect()->setRangeZoomFactor(kWheelZoom, kWheelZoom);
+    // One paint buffer for everything: a second one for the hover readout
+    // would cost every frame more than the readout's own repaints save.
+    layer(QStringLiteral("overlay"))->setMode(QCPLayer::lmLogical);
+    setMouseTracking(true);
     setMinimumSize(320, 180);
+
+    connect(xAxis, qOverload<const QCPRange&>(&QCPAxis::rangeChanged), this, &StripChart::timeRangeChanged);
+    connect(yAxis, qOverload<const QCPRange&>(&QCPAxis::rangeChanged), this, &StripChart::valueRangeChanged);
+    connect(this, &QCustomPlot::legendClick, this,
+            [this](QCPLegend*, QCPAbstractLegendItem* item, QMouseEvent*) { legendClicked(item); });
+    // Ticks are made at the start of a layout, from the axis' width at the
+    // last one: after a resize, lay out once more so they fit the new width.
+    connect(this, &QCustomPlot::beforeReplot, this, [this] {
+        if (viewport().width() != laidOutWidth_) {
+            laidOutWidth_ = viewport().width();
+            updateLayout();
+        }
+    });
+
     frameTimer_.setSingleShot(true);
     frameTimer_.setInterval(kFrameMs);
-    connect(&frameTimer_, &QTimer::timeout, this, [this] { replot(rpQueuedReplot); });
-    configure(4, history_);
-    startWall_ = QDateTime::currentMSecsSinceEpoch() / 1000.0;
+    connect(&frameTimer_, &QTimer::timeout, this, &StripChart::paintFrame);
+    startWall_ = wallNow();
     clock_.start();
+    configure(4, kDefaultHistorySeconds, kDefaultMaxPointsPerTrace);
 }
 
 double StripChart::largestDrawable()
@@ -44,15 +86,31 @@ void StripChart::requestReplot()
         frameTimer_.start();
 }
 
-void StripChart::configure(int traceCount, int history)
+void StripChart::paintFrame()
 {
-    history_ = history;
+    updateView();
+    // A following view moves under a resting cursor: read there again.
+    if (readout_.visible())
+        readout_.showAt(hoverX_);
+    replot(rpQueuedReplot);
+}
+
+void StripChart::configure(int traceCount, double historySeconds, int maxPointsPerTrace)
+{
+    historySeconds_ = historySeconds;
+    maxPoints_ = std::max(2, maxPointsPerTrace);
+    trimmedSinceCompact_ = 0;
+    valuesChanged_ = true;
     clearGraphs();
     for (int k = 0; k < traceCount; ++k) {
         QCPGraph* graph = addGraph();
-        graph->setPen(QPen(kTraceColours[k % std::size(kTraceColours)], 1.5));
+        styleTrace(graph, k);
         graph->setName(QStringLiteral("Trace %1").arg(k + 1));
+        graph->data()->setAutoSqueeze(false);
     }
+    const QSignalBlocker block(xAxis);
+    const double now = std::max(lastKey_, startWall_);
+    xAxis->setRange(now - kNarrowestStart, now);
     requestReplot();
 }
 
@@ -65,37 +123,307 @@ bool StripChart::setTraceLabel(int trace, const QString& label)
     return true;
 }
 
+bool StripChart::traceShown(int trace) const
+{
+    return trace >= 1 && trace <= graphCount() && graph(trace - 1)->visible();
+}
+
+void StripChart::setTraceShown(int trace, bool shown)
+{
+    if (trace < 1 || trace > graphCount())
+        return;
+    QCPGraph* g = graph(trace - 1);
+    g->setVisible(shown);
+    valuesChanged_ = true;
+    if (QCPPlottableLegendItem* item = legend->itemWithPlottable(g))
+        item->setTextColor(shown ? Qt::black : kHiddenTrace);
+    readout_.hide();
+    requestReplot();
+}
+
+void StripChart::legendClicked(QCPAbstractLegendItem* item)
+{
+    auto* entry = qobject_cast<QCPPlottableLegendItem*>(item);
+    if (!entry)
+        return;
+    for (int k = 0; k < graphCount(); ++k)
+        if (graph(k) == entry->plottable())
+            setTraceShown(k + 1, !graph(k)->visible());
+}
+
+bool StripChart::trim(QCPGraphDataContainer& data, double now, bool shown)
+{
+    auto cut = data.findBegin(now - historySeconds_, false); // the first point kept by time
+    if (data.constEnd() - cut > maxPoints_)
+        cut = data.constEnd() - maxPoints_;
+    // The view changes only where a trimmed point was in it and at the edge
+    // of the values it was scaled to.
+    const QCPRange view = xAxis->range();
+    bool changesView = false;
+    for (auto it = data.constBegin(); shown && it != cut && !changesView; ++it)
+        changesView = view.contains(it->key) && !(it->value > scannedValues_.lower && it->value < scannedValues_.upper);
+    if (cut != data.constBegin())
+        data.removeBefore(cut->key);
+    return changesView;
+}
+
 void StripChart::plot(const double* values, int count)
+{
+    plotAt(startWall_ + clock_.nsecsElapsed() / 1e9, values, count);
+}
+
+void StripChart::plotAt(double key, const double* values, int count)
 {
     // Keys strictly increase, also for two plots within a millisecond or a
     // clock set back: trimming by key then keeps exactly the history.
-    const double now = std::max(startWall_ + clock_.nsecsElapsed() / 1e9, lastKey_ + 1e-6); // seconds
+    const double now = std::max(key, lastKey_ + 1e-6); // seconds since the epoch
     lastKey_ = now;
-    bool haveRange = false;
-    QCPRange valueRange;
-    double oldest = now;
+    // A following view takes the new point in as it slides (updateView).
+    if (!following_ && xAxis->range().contains(now))
+        valuesChanged_ = true;
     for (int k = 0; k < graphCount() && k < count; ++k) {
         const QSharedPointer<QCPGraphDataContainer> data = graph(k)->data();
         // A missing, infinite or unscalable value is drawn as a gap, the
         // honest "no reading"; drawn, it would wreck the axis range.
         const double value = std::fabs(values[k]) <= largestDrawable() ? values[k] : std::nan("");
+        const int before = data->size();
         data->add(QCPGraphData(now, value));
-        if (data->size() > history_)
-            data->removeBefore((data->constEnd() - history_)->key);
-        oldest = std::min(oldest, data->constBegin()->key);
-        bool found = false;
-        const QCPRange range = data->valueRange(found);
-        if (found) {
-            valueRange = haveRange ? valueRange.expanded(range) : range;
-            haveRange = true;
-        }
+        if (trim(*data, now, graph(k)->visible()))
+            valuesChanged_ = true;
+        if (k == 0)
+            trimmedSinceCompact_ += before + 1 - data->size();
     }
-    // At least ten seconds across, so the time labels never repeat.
-    xAxis->setRange(std::min(oldest, now - 10.0), now);
-    if (haveRange) {
-        // A flat trace still gets a visible band around it.
-        const double margin = std::max(0.05 * valueRange.size(), 0.01);
-        yAxis->setRange(valueRange.lower - margin, valueRange.upper + margin);
+    if (trimmedSinceCompact_ > std::max(maxPoints_ / 8, 64)) {
+        for (int k = 0; k < graphCount(); ++k)
+            graph(k)->data()->squeeze(true, false);
+        trimmedSinceCompact_ = 0;
     }
     requestReplot();
+}
+
+void StripChart::updateView()
+{
+    settingView_ = true;
+    if (following_ && graphCount() > 0 && !graph(0)->data()->isEmpty()) {
+        const double oldest = graph(0)->data()->constBegin()->key;
+        const double widest = std::min(kDefaultViewSeconds, historySeconds_);
+        const double span = std::min(std::max(lastKey_ - oldest, std::min(kNarrowestStart, widest)), widest);
+        xAxis->setRange(lastKey_ - span, lastKey_);
+    }
+    if (!valueAxisFixed_ && (valuesChanged_ || !haveScanned_ || xAxis->range() != scaledFor_)) {
+        const QCPRange view = xAxis->range();
+        QCPRange values = scannedValues_;
+        bool have = haveScanned_ && !valuesChanged_ && slideValues(view, &values);
+        if (!have) {
+            for (int k = 0; k < graphCount(); ++k) {
+                if (!graph(k)->visible())
+                    continue;
+                bool found = false;
+                const QCPRange range = graph(k)->data()->valueRange(found, QCP::sdBoth, view);
+                if (found) {
+                    values = have ? values.expanded(range) : range;
+                    have = true;
+                }
+            }
+        }
+        scaledFor_ = view;
+        valuesChanged_ = false;
+        haveScanned_ = have;
+        scannedValues_ = have ? values : QCPRange();
+        if (have) {
+            // A flat trace still gets a visible band around it.
+            const double margin = std::max(0.05 * values.size(), 0.01);
+            yAxis->setRange(values.lower - margin, values.upper + margin);
+        }
+    }
+    settingView_ = false;
+}
+
+bool StripChart::slideValues(const QCPRange& view, QCPRange* values) const
+{
+    // Only a view that moved forward, overlapping the last one, slides.
+    if (view.lower < scaledFor_.lower || view.upper < scaledFor_.upper || view.lower > scaledFor_.upper)
+        return false;
+    for (int k = 0; k < graphCount(); ++k) {
+        if (!graph(k)->visible())
+            continue;
+        const QSharedPointer<QCPGraphDataContainer> data = graph(k)->data();
+        // A point that left the view at the edge of the values: scan anew.
+        for (auto it = data->findBegin(scaledFor_.lower, false); it != data->constEnd() && it->key < view.lower; ++it)
+            if (!std::isnan(it->value) && !(it->value > values->lower && it->value < values->upper))
+                return false;
+        for (auto it = data->findEnd(scaledFor_.upper, false); it != data->constEnd() && it->key <= view.upper; ++it)
+            if (!std::isnan(it->value))
+                values->expand(it->value);
+    }
+    return true;
+}
+
+void StripChart::setFollowing(bool follow)
+{
+    following_ = follow;
+    {
+        const QSignalBlocker block(live_);
+        live_->setChecked(follow);
+    }
+    if (follow)
+        valueAxisFixed_ = false;
+    valuesChanged_ = true;
+    requestReplot();
+}
+
+void StripChart::setValueAxisFixed(bool fixed)
+{
+    valueAxisFixed_ = fixed;
+    valuesChanged_ = true;
+    requestReplot();
+}
+
+void StripChart::showWholeHistory()
+{
+    setFollowing(false);
+    if (graphCount() > 0 && !graph(0)->data()->isEmpty()) {
+        settingView_ = true;
+        xAxis->setRange(graph(0)->data()->constBegin()->key, lastKey_);
+        settingView_ = false;
+    }
+    valueAxisFixed_ = false;
+    valuesChanged_ = true;
+    requestReplot();
+}
+
+void StripChart::timeRangeChanged(const QCPRange& range)
+{
+    if (settingView_)
+        return;
+    // The operator moved the time axis: hold the view there.
+    setFollowing(false);
+    settingView_ = true;
+    const double longest = historySeconds_ * 1.05;
+    if (range.size() < kShortestView)
+        xAxis->setRange(range.center(), kShortestView, Qt::AlignCenter);
+    else if (range.size() > longest)
+        xAxis->setRange(range.center(), longest, Qt::AlignCenter);
+    settingView_ = false;
+}
+
+void StripChart::valueRangeChanged()
+{
+    if (!settingView_)
+        valueAxisFixed_ = true;
+}
+
+bool StripChart::exportView(const QString& path, QString* error)
+{
+    const ChartFormat format = chartFormatOf(path);
+    if (format == ChartFormat::Unknown) {
+        if (error)
+            *error = QStringLiteral("%1: not a .png, .pdf or .csv file name").arg(path);
+        return false;
+    }
+    if (format == ChartFormat::Csv) {
+        QList<QCPGraph*> traces;
+        for (int k = 0; k < graphCount(); ++k)
+            traces << graph(k);
+        return saveChartCsv(traces, xAxis->range(), path, error);
+    }
+    readout_.hide();
+    updateView();
+    return saveChartPicture(this, path, format, error);
+}
+
+void StripChart::exportWithDialog(const QString& caption, const QString& filter, const QString& suffix)
+{
+    QFileDialog dialog(this, caption, QDir::currentPath(), filter);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(suffix);
+    dialog.selectFile(
+        QStringLiteral("%1.%2").arg(objectName().isEmpty() ? QStringLiteral("chart") : objectName(), suffix));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    QString error;
+    if (!exportView(dialog.selectedFiles().first(), &error))
+        QMessageBox::warning(this, QStringLiteral("Export failed"), error);
+}
+
+void StripChart::contextMenuEvent(QContextMenuEvent* event)
+{
+    readout_.hide();
+    QMenu menu(this);
+    QAction* live = menu.addAction(QStringLiteral("Live"));
+    live->setCheckable(true);
+    live->setChecked(following_);
+    QAction* whole = menu.addAction(QStringLiteral("Whole history"));
+    QAction* autoscale = menu.addAction(QStringLiteral("Autoscale value axis"));
+    autoscale->setCheckable(true);
+    autoscale->setChecked(!valueAxisFixed_);
+    menu.addSeparator();
+    QAction* png = menu.addAction(QStringLiteral("Save as PNG..."));
+    QAction* pdf = menu.addAction(QStringLiteral("Save as PDF..."));
+    QAction* csv = menu.addAction(QStringLiteral("Save as CSV..."));
+    QAction* chosen = menu.exec(event->globalPos());
+    if (chosen == live)
+        setFollowing(live->isChecked());
+    else if (chosen == whole)
+        showWholeHistory();
+    else if (chosen == autoscale)
+        setValueAxisFixed(!autoscale->isChecked());
+    else if (chosen == png)
+        exportWithDialog(QStringLiteral("Save chart as PNG"), QStringLiteral("PNG image (*.png)"), "png");
+    else if (chosen == pdf)
+        exportWithDialog(QStringLiteral("Save chart as PDF"), QStringLiteral("PDF document (*.pdf)"), "pdf");
+    else if (chosen == csv)
+        exportWithDialog(QStringLiteral("Save visible range as CSV"), QStringLiteral("CSV table (*.csv)"), "csv");
+    event->accept();
+}
+
+void StripChart::mouseMoveEvent(QMouseEvent* event)
+{
+    QCustomPlot::mouseMoveEvent(event);
+    if (axisRect()->rect().contains(event->pos())) {
+        hoverX_ = event->pos().x();
+        readout_.showAt(hoverX_);
+    } else
+        readout_.hide();
+}
+
+void StripChart::leaveEvent(QEvent* event)
+{
+    readout_.hide();
+    QCustomPlot::leaveEvent(event);
+}
+
+void StripChart::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    QCustomPlot::mouseDoubleClickEvent(event);
+    setFollowing(true);
+}
+
+void StripChart::wheelEvent(QWheelEvent* event)
+{
+    // Over the value axis the wheel zooms the value axis, which then stays
+    // as the operator set it.
+    const QPoint at = event->position().toPoint();
+    const QRect rect = axisRect()->rect();
+    if (at.x() < rect.left() && at.y() >= rect.top() && at.y() <= rect.bottom()) {
+        const double notches = event->angleDelta().y() / 120.0;
+        if (notches != 0) {
+            yAxis->scaleRange(std::pow(kWheelZoom, notches), yAxis->pixelToCoord(at.y()));
+            replot(rpQueuedReplot);
+        }
+        event->accept();
+        return;
+    }
+    QCustomPlot::wheelEvent(event);
+}
+
+void StripChart::resizeEvent(QResizeEvent* event)
+{
+    QCustomPlot::resizeEvent(event);
+    placeLiveButton();
+}
+
+void StripChart::placeLiveButton()
+{
+    live_->move(width() - live_->width() - 4, 3);
 }

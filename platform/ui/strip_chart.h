@@ -1,43 +1,137 @@
 // A strip chart: a fixed number of traces that each gain one point per plot,
-// against wall-clock time, keeping only the newest points (the history) so a
-// chart that runs for days costs the same memory as one that ran a minute.
+// against wall-clock time. It remembers a stretch of time (the history),
+// with a cap on the points per trace so a timer faster than any panel allows
+// cannot grow memory without bound.
+//
+// The view: by default the last few minutes, following the newest data. The
+// mouse wheel zooms the time axis (over the value axis: the value axis), a
+// drag pans it; while the operator looks back the view stays put (the
+// history goes on growing) until the "Live" button or a double-click
+// returns to following. The value axis scales to the shown traces over the
+// shown time unless the operator zoomed it. Hovering shows the time and
+// every shown trace's value; a click on a legend entry hides or shows its
+// trace; the context menu saves the view as PNG, PDF or CSV.
 #pragma once
+
+#include "chart_readout.h"
 
 #include <qcustomplot.h>
 
 #include <QElapsedTimer>
 #include <QTimer>
 
+#include <functional>
+
+class QToolButton;
+
 class StripChart : public QCustomPlot {
     Q_OBJECT
 public:
+    static constexpr double kDefaultHistorySeconds = 3600.0;
+    static constexpr int kDefaultMaxPointsPerTrace = 72000;
+    // What the default view shows of the history [s].
+    static constexpr double kDefaultViewSeconds = 300.0;
+
     explicit StripChart(QWidget* parent = nullptr);
 
-    // Sets the number of traces and the points kept per trace (>= 2).
-    void configure(int traceCount, int history);
+    // Sets the number of traces, the time each remembers [s] and the most
+    // points each keeps (>= 2); drops what was plotted.
+    void configure(int traceCount, double historySeconds, int maxPointsPerTrace);
     int traceCount() const { return graphCount(); }
-    int history() const { return history_; }
+    double historySeconds() const { return historySeconds_; }
+    int maxPointsPerTrace() const { return maxPoints_; }
 
     // Trace numbers start at 1, as the runtime's callers count them.
     bool setTraceLabel(int trace, const QString& label);
     // One new point per trace at the present time; values[k] goes to trace k+1.
     void plot(const double* values, int count);
+    // The same at a given time [s since the epoch], for replaying a history
+    // (benchmarks, pictures); a key not after the newest one is taken as
+    // just after it.
+    void plotAt(double key, const double* values, int count);
 
     // The largest magnitude drawn; beyond it a value is drawn as a gap, as
     // the axis could not scale to it.
     static double largestDrawable();
 
+    // Following the newest data (the default view), or held where the
+    // operator put it. Following again returns to the default view and
+    // lets the value axis scale itself.
+    bool following() const { return following_; }
+    void setFollowing(bool follow);
+    // Whether the operator fixed the value axis (zoomed it).
+    bool valueAxisFixed() const { return valueAxisFixed_; }
+    void setValueAxisFixed(bool fixed);
+    // Holds the view on the whole history.
+    void showWholeHistory();
+
+    bool traceShown(int trace) const;
+    void setTraceShown(int trace, bool shown);
+
+    // Saves the view by the extension: .png, .pdf or .csv (the visible
+    // range, one column per trace). False with the reason otherwise.
+    bool exportView(const QString& path, QString* error);
+
+    // What the hover readout shows now; empty when it is hidden.
+    QString readoutText() const { return readout_.text(); }
+    QToolButton* liveButton() const { return live_; }
+
+    // Applies following and the value axis' scaling now; each frame does it
+    // before it paints.
+    void updateView();
+
+protected:
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
     void requestReplot();
+    void paintFrame();
+    void timeRangeChanged(const QCPRange& range);
+    void valueRangeChanged();
+    void legendClicked(QCPAbstractLegendItem* item);
+    void placeLiveButton();
+    // Drops what is past the history or the cap; true when that changes
+    // the values in view.
+    bool trim(QCPGraphDataContainer& data, double now, bool shown);
+    // The values of a view that slid forward from the last scanned one,
+    // from the points that entered and left it; false when a point that
+    // left was at the edge of the values, and a scan is needed.
+    bool slideValues(const QCPRange& view, QCPRange* values) const;
+    void exportWithDialog(const QString& caption, const QString& filter, const QString& suffix);
 
     // Paces repaints to the display's frame rate: a burst of plots, or a
     // timer faster than the eye, costs one repaint per frame.
     QTimer frameTimer_;
-    int history_ = 600;
+    double historySeconds_ = kDefaultHistorySeconds;
+    int maxPoints_ = kDefaultMaxPointsPerTrace;
+    // Points trimmed from the front since the containers were last
+    // compacted: compacting now and then, not at each plot, keeps a plot
+    // cheap and the memory at most an eighth above the cap.
+    int trimmedSinceCompact_ = 0;
     // Chart time runs on a monotonic clock from the wall-clock time at which
     // the chart was made, so a wall clock set back (or forward) neither piles
     // points into one instant nor tears a hole in the history.
     QElapsedTimer clock_;
     double startWall_ = 0.0; // seconds since the epoch
     double lastKey_ = 0.0;   // seconds since the epoch
+    double firstKey_ = NAN;  // seconds since the epoch
+    bool following_ = true;
+    bool valueAxisFixed_ = false;
+    bool settingView_ = false; // the chart itself moves the axes
+    // The time range the value axis was last scaled for, and whether the
+    // points in view changed since: a held view of an hour is not scanned
+    // again at every frame.
+    QCPRange scaledFor_;
+    QCPRange scannedValues_; // the shown values' extremes found then
+    bool haveScanned_ = false;
+    bool valuesChanged_ = true;
+    int laidOutWidth_ = -1; // [px] the width ticks were last made for
+    int hoverX_ = 0;        // [px] where the cursor rests over the plot
+    ChartReadout readout_;
+    QToolButton* live_;
 };

@@ -108,7 +108,17 @@ const std::vector<PanelEdit>& malformedPanelEdits()
         {"duplicate-id", [](T s) { return setWidgetProperty(s, "imon1", "ctrlId", "<number>24</number>"); },
          "used twice"},
         {"history-huge",
-         [](T s) { return setWidgetProperty(s, "currentChart", "pointsPerScreen", "<number>2147483647</number>"); },
+         [](T s) { return setWidgetProperty(s, "currentChart", "historySeconds", "<number>2147483647</number>"); },
+         "historySeconds"},
+        {"points-per-trace-huge",
+         [](T s) { return setWidgetProperty(s, "voltageChart", "maxPointsPerTrace", "<number>2147483647</number>"); },
+         "maxPointsPerTrace"},
+        {"history-as-points",
+         [](T s) {
+             return replaceInWidget(s, "currentChart", "<property name=\"traceCount\"",
+                                    "<property name=\"pointsPerScreen\" stdset=\"0\"><number>600</number></property>"
+                                    "<property name=\"traceCount\"");
+         },
          "pointsPerScreen"},
         {"interval-huge", [](T s) { return setWidgetProperty(s, "timer", "interval", "<double>1e300</double>"); },
          "interval"},
