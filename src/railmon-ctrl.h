@@ -74,3 +74,19 @@ enum {
 
 // Traces of each strip chart: one per channel.
 #define RAILMON_CHART_TRACES 4
+
+// The two tables the runtime reads when it loads this panel (userint.h,
+// which an expansion needs, with <iterator>): every callback name with the
+// function bound to it, and every named control with its kind. The program
+// gives its callbacks; a test or tool that loads the panel as railmon does
+// gives its own function for all ten.
+//   RAILMON_UI_TABLES(name)   the function of each name is that name
+//   RAILMON_UI_TABLES(ignore) every name is bound to `ignore`
+#define RAILMON_UI_CALLBACK_ROW_name(callback) {#callback, callback},
+#define RAILMON_UI_CALLBACK_ROW_ignore(callback) {#callback, ignore},
+#define RAILMON_UI_CONTROL_ROW(name, id, kind) {PANEL, name, kind, #name, RAILMON_CHART_TRACES},
+#define RAILMON_UI_TABLES(function)                                                                         \
+    const UICallbackName uiCallbackNames[] = {RAILMON_PANEL_CALLBACKS(RAILMON_UI_CALLBACK_ROW_##function)}; \
+    const std::size_t uiCallbackNameCount = std::size(uiCallbackNames);                                     \
+    const UIControlUse uiControlUses[] = {RAILMON_PANEL_CONTROLS(RAILMON_UI_CONTROL_ROW)};                  \
+    const std::size_t uiControlUseCount = std::size(uiControlUses);

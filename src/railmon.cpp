@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <iterator>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -1742,17 +1743,6 @@ int CVICALLBACK SetMaskCB(int panel, int control, int event, void*, int, int)
 // The callbacks the panel file may name
 // ============================================================================
 
-const UICallbackName uiCallbackNames[] = {
-#define RAILMON_CALLBACK_NAME(name) {#name, name},
-    RAILMON_PANEL_CALLBACKS(RAILMON_CALLBACK_NAME)
-#undef RAILMON_CALLBACK_NAME
-};
-const std::size_t uiCallbackNameCount = std::size(uiCallbackNames);
-
-// Every control named above, for the runtime to check the panel file against.
-const UIControlUse uiControlUses[] = {
-#define RAILMON_CONTROL_USE(name, id, kind) {PANEL, name, kind, #name, RAILMON_CHART_TRACES},
-    RAILMON_PANEL_CONTROLS(RAILMON_CONTROL_USE)
-#undef RAILMON_CONTROL_USE
-};
-const std::size_t uiControlUseCount = std::size(uiControlUses);
+// Each of the ten names bound to the callback of that name, and every named
+// control, for the runtime to check the panel file against.
+RAILMON_UI_TABLES(name)

@@ -52,20 +52,7 @@ RAILMON_PANEL_CALLBACKS(RECORDING)
 
 } // namespace
 
-const UICallbackName uiCallbackNames[] = {
-#define CALLBACK_NAME(name) {#name, name},
-    RAILMON_PANEL_CALLBACKS(CALLBACK_NAME)
-#undef CALLBACK_NAME
-};
-const std::size_t uiCallbackNameCount = std::size(uiCallbackNames);
-
-// The controls railmon names, so panel files are checked as railmon's are.
-const UIControlUse uiControlUses[] = {
-#define CONTROL_USE(name, id, kind) {PANEL, name, kind, #name, RAILMON_CHART_TRACES},
-    RAILMON_PANEL_CONTROLS(CONTROL_USE)
-#undef CONTROL_USE
-};
-const std::size_t uiControlUseCount = std::size(uiControlUses);
+RAILMON_UI_TABLES(name)
 
 namespace {
 

@@ -34,18 +34,7 @@ int CVICALLBACK ignore(int, int, int, void*, int, int)
 
 // The panel file is checked against the same names as railmon's; its
 // callbacks do nothing here.
-const UICallbackName uiCallbackNames[] = {
-#define CALLBACK_NAME(name) {#name, ignore},
-    RAILMON_PANEL_CALLBACKS(CALLBACK_NAME)
-#undef CALLBACK_NAME
-};
-const std::size_t uiCallbackNameCount = std::size(uiCallbackNames);
-const UIControlUse uiControlUses[] = {
-#define CONTROL_USE(name, id, kind) {PANEL, name, kind, #name, RAILMON_CHART_TRACES},
-    RAILMON_PANEL_CONTROLS(CONTROL_USE)
-#undef CONTROL_USE
-};
-const std::size_t uiControlUseCount = std::size(uiControlUses);
+RAILMON_UI_TABLES(ignore)
 
 namespace {
 
