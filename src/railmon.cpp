@@ -869,7 +869,7 @@ std::string exposition(const ExportFacts& facts, const std::string& model, bool 
         std::string labels = ch < 0
             ? modelLabel
             : "channel=\"" + std::string(kChannelLabels[ch]) + "\"" + (modelLabel.empty() ? "" : "," + modelLabel);
-        snprintf(number, sizeof number, "%.10g", value);
+        snprintf(number, sizeof number, "%.15g", value);
         text += std::string(name) + (labels.empty() ? "" : "{" + labels + "}") + " " + number + "\n";
     };
     family("railmon_up", "gauge", "1 while railmon runs and exports, 0 once it has stopped.");

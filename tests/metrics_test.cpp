@@ -62,7 +62,7 @@ protected:
 std::string sample(const char* name, const char* channel, double value)
 {
     char text[64];
-    std::snprintf(text, sizeof text, "%.10g", value);
+    std::snprintf(text, sizeof text, "%.15g", value);
     return std::string(name) + "{channel=\"" + channel + "\",model=\"FAKE PW-A\"} " + text + "\n";
 }
 
