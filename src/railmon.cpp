@@ -411,9 +411,16 @@ std::string clockTime(time_t when)
 // model name: the status field and the window's title.
 void showSupplyStatus(int deviceId, const char* address)
 {
+    // The field is one line beside three others: the library by its file
+    // name there, by its whole path in the tooltip.
+    const std::string file = gSupply.library.substr(gSupply.library.find_last_of("/\\") + 1);
     const std::string via = gSupply.library.empty() ? std::string()
-        : gSupply.simulated                         ? " (simulated supply " + gSupply.library + ")"
-                                                    : " (library " + gSupply.library + ")";
+        : gSupply.simulated                         ? std::string(" (simulated supply)")
+                                                    : " (library " + file + ")";
+    const std::string from = gSupply.library.empty() ? std::string()
+        : gSupply.simulated ? "The simulated supply that comes with railmon: " + gSupply.library
+                            : "The supply's control library: " + gSupply.library;
+    SetCtrlAttribute(pnl, PANEL_STATUS_SUPPLY, ATTR_TOOLTIP_TEXT, from.c_str());
     std::string title = "railmon - no supply";
     if (!gSupply.problem.empty()) {
         showStatus(PANEL_STATUS_SUPPLY, "No supply: " + gSupply.problem, VAL_ERROR_COLOR);
@@ -456,17 +463,22 @@ void restartPace()
     gReadings.tickCount = 0;
 }
 
-// Ticks per second over the last ticks (at most the last five seconds), or
-// 0 while too few have come to tell.
-double achievedPace(double now)
+// Ticks per second over the last ticks, or 0 while too few have come to
+// tell. The window is long enough for three ticks even when each takes
+// seconds of slow library calls: a tick slower than the window would
+// otherwise never be measured, and a timer far behind never reported.
+double achievedPace(double now, double interval)
 {
+    const double window = std::max(30.0, 4.0 * interval); // seconds
     const int n = std::min<int>(gReadings.tickCount, static_cast<int>(gReadings.ticks.size()));
+    if (n == 0)
+        return 0.0;
     int first = n - 1;
-    while (first > 0 && now - gReadings.ticks[static_cast<size_t>(first - 1)] <= 5.0)
+    while (first > 0 && now - gReadings.ticks[static_cast<size_t>(first - 1)] <= window)
         --first;
     const int counted = n - first;
     const double span = gReadings.ticks[static_cast<size_t>(n - 1)] - gReadings.ticks[static_cast<size_t>(first)];
-    return counted >= 5 && span > 0 ? (counted - 1) / span : 0.0;
+    return counted >= 3 && span > 0 ? (counted - 1) / span : 0.0;
 }
 
 void noteTick()
@@ -526,7 +538,7 @@ void showReadingsStatus(int swept, int delivered, bool timer)
     if (timer) {
         double interval = 0.0;
         GetCtrlAttribute(pnl, PANEL_TIMER, ATTR_INTERVAL, &interval);
-        const double pace = achievedPace(monotonicSeconds());
+        const double pace = achievedPace(monotonicSeconds(), interval);
         // Behind by more than a tenth: the library's calls, or the machine,
         // are slower than the interval asks.
         if (interval > 0 && pace > 0 && pace < 0.9 / interval) {
@@ -587,6 +599,23 @@ void showMainOutput(int panel, int control, unsigned char reported, int asked)
     if (!gReadings.silent)
         markMainOutput(gMainOutputMark);
     exportMainOutput(reported == NO_OUTPUT_STATE ? -1 : reported);
+}
+
+// The preset a query leaves when the supply wrote none: presets are small
+// numbers, so this one is never a supply's answer.
+enum : unsigned char { NO_PRESET = 0xFF };
+
+// Shows the active preset as the supply reported it, or as not reported
+// (never as a preset of its own). Returns the preset to address setpoints
+// with: what was reported, or 0 as before when nothing was.
+unsigned char showActivePreset(unsigned char reported)
+{
+    if (reported == NO_PRESET) {
+        SetCtrlVal(pnl, PANEL_PRESET, std::nan(""));
+        return 0;
+    }
+    SetCtrlVal(pnl, PANEL_PRESET, static_cast<int>(reported));
+    return reported;
 }
 
 void setMaskBit(int ch, int ison)
@@ -693,10 +722,10 @@ int main(int argc, char* argv[])
     (void)argc;
     int DeviceId = 0;
     // A query that cannot be made leaves these as they start: "no state" for
-    // the main output, zero for the preset, "no value" (NaN) for the
-    // setpoints, never whatever the stack held.
+    // the main output and the preset, "no value" (NaN) for the setpoints,
+    // never whatever the stack held.
     unsigned char MainOutput = NO_OUTPUT_STATE;
-    unsigned char preset = 0;
+    unsigned char preset = NO_PRESET;
     double Voltage = std::nan("");
     double Current = std::nan("");
     double tinterval = 0.0;
@@ -741,7 +770,7 @@ int main(int argc, char* argv[])
     SetCtrlAttribute(pnl, PANEL_TIMER, ATTR_INTERVAL, tinterval);
 
     TMI_Invoke(TMI_PresetQ, TMI_DeviceId, &preset);
-    SetCtrlVal(pnl, PANEL_PRESET, static_cast<int>(preset));
+    preset = showActivePreset(preset);
 
     for (int trace = 1; trace <= CHANNELS; ++trace)
         SetTraceAttributeEx(pnl, PANEL_ICHART, trace, ATTR_TRACE_LG_TEXT, kChannelLabels[trace - 1]);
@@ -1108,8 +1137,10 @@ void showLogStatus()
     if (!gFp)
         text = gLogToFile ? std::string("Log on: ") + kLogFileName + " opens at the next timer reading" : "Log off";
     else
-        text = std::string(gLogToFile ? "Logging to " : "Log paused: ") + gLogPath + ", " +
-            std::to_string(gLogRecords) + (gLogRecords == 1 ? " record" : " records");
+        // The count first: it is what changes, and a narrow field cuts the
+        // end of the line, where the path is.
+        text = std::string(gLogToFile ? "Logging: " : "Log paused: ") + std::to_string(gLogRecords) +
+            (gLogRecords == 1 ? " record" : " records") + (gLogToFile ? " to " : " in ") + gLogPath;
     if (gTicksNotLogged > 0)
         text += "; " + std::to_string(gTicksNotLogged) + (gTicksNotLogged == 1 ? " tick" : " ticks") + " not logged";
     showStatus(PANEL_STATUS_LOG, text, gTicksNotLogged > 0 ? VAL_WARNING_COLOR : VAL_DEFAULT_COLOR);
@@ -1648,9 +1679,9 @@ int CVICALLBACK SetCB(int panel, int, int event, void*, int, int)
 {
     if (event != EVENT_COMMIT)
         return 0;
-    unsigned char preset = 0;
+    unsigned char preset = NO_PRESET;
     TMI_Invoke(TMI_PresetQ, TMI_DeviceId, &preset);
-    SetCtrlVal(pnl, PANEL_PRESET, static_cast<int>(preset));
+    preset = showActivePreset(preset);
     for (unsigned char ch = 0; ch < CHANNELS; ++ch) {
         if (!(gMask & (1 << ch)))
             continue;

@@ -189,8 +189,16 @@ TEST_F(PanelTrust, ReadoutsGreyWhenTheyNoLongerShowTheOutputsUntilTheirNextReadi
     gMask = 15;
     tick();
     EXPECT_TRUE(fresh(0) && fresh(3));
+    // A lamp's mode colour fades with it: a grey lamp says no mode.
+    auto lampSaturation = [](int ch) {
+        QWidget* lamp = widget<QWidget>(cvcc[ch]);
+        return lamp->grab().toImage().pixelColor(lamp->width() / 8, lamp->height() / 2).hsvSaturation();
+    };
+    const int freshSaturation = lampSaturation(0);
     SetCB(pnl, 0, EVENT_COMMIT, nullptr, 0, 0);
     EXPECT_TRUE(stale(0) && stale(3)) << "after Set";
+    EXPECT_GT(freshSaturation, 100);
+    EXPECT_LT(lampSaturation(0), 60);
     tick();
     EXPECT_TRUE(fresh(0) && fresh(3));
     SetPresetCB(pnl, PANEL_PRESET, EVENT_COMMIT, nullptr, 0, 0);
@@ -244,7 +252,7 @@ TEST_F(PanelTrust, StatusLineTellsTheReadingsAndTheLogAsTheyAre)
     tick();
     tick();
     EXPECT_EQ(statusText(PANEL_STATUS_LOG),
-              "Logging to " + std::filesystem::current_path().string() + "/railmon.log, 4 records");
+              "Logging: 4 records to " + std::filesystem::current_path().string() + "/railmon.log");
 
     // A log that cannot be written is on show with its reason until it can.
     LogClose();
@@ -262,7 +270,7 @@ TEST_F(PanelTrust, StatusLineTellsTheReadingsAndTheLogAsTheyAre)
     testing::internal::CaptureStdout();
     tick();
     testing::internal::GetCapturedStdout();
-    EXPECT_THAT(statusText(PANEL_STATUS_LOG), HasSubstr("2 records; 1 tick not logged"));
+    EXPECT_THAT(statusText(PANEL_STATUS_LOG), HasSubstr("railmon.log; 1 tick not logged"));
 }
 
 TEST_F(PanelTrust, ShortcutsReadSetAndExitAndTheTooltipsSayThem)
@@ -282,6 +290,29 @@ TEST_F(PanelTrust, ShortcutsReadSetAndExitAndTheTooltipsSayThem)
         EXPECT_THAT(widget<QWidget>(c.control)->toolTip().toStdString(), HasSubstr(c.keys.toString().toStdString()));
     }
     EXPECT_THAT(widget<QWidget>(PANEL_EXIT)->toolTip().toStdString(), HasSubstr("Ctrl+Q"));
+
+    // Ctrl+S while the focus is still in a field being typed into (no Enter)
+    // writes the number the field shows; a number out of range is refused
+    // there as on Enter and the value before it is written.
+    gMask = 1;
+    auto* box = widget<NumericControl>(PANEL_VSET1);
+    for (const auto& [typed, written] : {std::pair{"9", 9.0}, std::pair{"25", 9.0}}) {
+        SCOPED_TRACE(typed);
+        box->setFocus();
+        QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(box, typed);
+        clearFakeLog();
+        QTest::keySequence(window(), QKeySequence("Ctrl+S"));
+        QTest::qWait(250);
+        EXPECT_THAT(libraryCalls(), testing::Contains(StartsWith("TMI_Voltage 7 1 ")));
+        for (const std::string& call : libraryCalls()) {
+            if (call.rfind("TMI_Voltage 7 1 ", 0) == 0) {
+                EXPECT_THAT(call, testing::EndsWith(" " + number(written)));
+            }
+        }
+        EXPECT_EQ(box->refusedEntry().toStdString(), typed == std::string("25") ? "25" : "");
+    }
+
     QTimer press, giveUp;
     press.setSingleShot(true);
     giveUp.setSingleShot(true);

@@ -8,6 +8,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -41,14 +42,14 @@ TEST(StatusLine, NamesTheLibraryAndTheSupplyOrWhyThereIsNone)
         HarnessOptions options;
         options.library = std::string(RAILMON_FAKES_DIR) + "/" + variant;
         options.env = std::move(env);
-        options.script = "text:PANEL_STATUS_SUPPLY;title;click:ExitCB";
+        options.script = "text:PANEL_STATUS_SUPPLY;tip:PANEL_STATUS_SUPPLY;title;click:ExitCB";
         return options;
     };
     HarnessOptions notALibrary = with("complete");
     notALibrary.library = dir;
     const std::string complete = std::string(RAILMON_FAKES_DIR) + "/complete/libTMI_API.so";
     const std::vector<Case> cases = {
-        {"a supply", with("complete"), "FAKE PW-A at USB:1:1 (library " + complete + ")", "railmon - FAKE PW-A"},
+        {"a supply", with("complete"), "FAKE PW-A at USB:1:1 (library libTMI_API.so)", "railmon - FAKE PW-A"},
         {"no library", with("none"), "No supply: cannot load TMI_API.dll: libTMI_API.so not found in ",
          "railmon - no supply"},
         {"not a library", notALibrary, "No supply: cannot load TMI_API.dll: " + dir + "/libTMI_API.so",
@@ -57,7 +58,7 @@ TEST(StatusLine, NamesTheLibraryAndTheSupplyOrWhyThereIsNone)
          "No supply: " + std::string(RAILMON_FAKES_DIR) + "/no-Delay/libTMI_API.so lacks TMI_Delay",
          "railmon - no supply"},
         {"no device", with("complete", {{"TMI_FAKE_HANDLE", "-3"}}),
-         "No supply connected at USB:1:1 (device handle -3) (library " + complete + ")", "railmon - no supply"},
+         "No supply connected at USB:1:1 (device handle -3) (library libTMI_API.so)", "railmon - no supply"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -66,15 +67,20 @@ TEST(StatusLine, NamesTheLibraryAndTheSupplyOrWhyThereIsNone)
         EXPECT_THAT(lineStarting(run, "TEXT PANEL_STATUS_SUPPLY "), StartsWith(c.supply));
         EXPECT_EQ(lineStarting(run, "TITLE "), c.title);
     }
+    // The field names the library by its file; its tooltip by its path.
+    const HarnessRun run = runHarness(with("complete"));
+    EXPECT_THAT(lineStarting(run, "TIP PANEL_STATUS_SUPPLY "),
+                HasSubstr("(library libTMI_API.so) | The supply's control library: " + complete));
     std::filesystem::remove_all(dir);
 }
 
 TEST(StatusLine, TellsWhenTheTimerFallsBehindAndWhenTheSupplyIsGone)
 {
-    // Twelve calls of 10 ms a tick cannot keep 20 ticks a second.
+    // Twelve calls of 120 ms a tick cannot keep 20 ticks a second, and a
+    // tick that takes seconds is measured as well as a quick one.
     HarnessOptions slow;
-    slow.env = {{"TMI_FAKE_LATENCY_MS", "10"}};
-    slow.script = "interval:0.05;click:PANEL_TIMERONOFF;wait:2000;text:PANEL_STATUS_READINGS;click:ExitCB";
+    slow.env = {{"TMI_FAKE_LATENCY_MS", "120"}};
+    slow.script = "interval:0.05;click:PANEL_TIMERONOFF;wait:4500;text:PANEL_STATUS_READINGS;click:ExitCB";
     const HarnessRun behind = runHarness(slow);
     EXPECT_THAT(lineStarting(behind, "TEXT PANEL_STATUS_READINGS "), HasSubstr("ticks/s of 20 asked"));
 
@@ -85,13 +91,15 @@ TEST(StatusLine, TellsWhenTheTimerFallsBehindAndWhenTheSupplyIsGone)
     gone.library = RAILMON_BIN_DIR;
     gone.env = {{"TMI_SIM_NO_DEVICE", "1"}, {"TMI_SIM_STATE", dir + "/sim.state"}};
     gone.script = "text:PANEL_MAINOUTPUT;tip:PANEL_MAINOUTPUT;click:PANEL_MAINOUTPUT;text:PANEL_MAINOUTPUT;"
-                  "tip:PANEL_MAINOUTPUT;click:ExitCB";
+                  "tip:PANEL_MAINOUTPUT;text:PANEL_PRESET;click:PANEL_SET;text:PANEL_PRESET;click:ExitCB";
     const HarnessRun run = runHarness(gone);
     EXPECT_THAT(run.stdoutLines, Contains("TEXT PANEL_MAINOUTPUT ?"));
     EXPECT_THAT(run.stdoutLines, Contains(StartsWith("TIP PANEL_MAINOUTPUT No state known")));
     EXPECT_THAT(run.stdoutLines, Contains(HasSubstr("Switched to 1; the supply did not confirm any state")))
         << "the click is not taken as done";
     EXPECT_THAT(run.stdoutLines, testing::Not(Contains("TEXT PANEL_MAINOUTPUT OFF")));
+    // Nor is there an active preset to show, at start-up or after Set.
+    EXPECT_EQ(std::count(run.stdoutLines.begin(), run.stdoutLines.end(), "TEXT PANEL_PRESET Preset not reported"), 2);
 
     // A supply that goes away with its output on: the switch's ON is no
     // longer confirmed, and says so.

@@ -123,8 +123,14 @@ void Readout::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     const QRect inside = contentsRect();
-    if (background_.isValid())
-        painter.fillRect(inside, background_);
+    if (background_.isValid()) {
+        // A lamp's colour says a mode: once stale it must not still say it
+        // at full strength, only hint at what it was.
+        QColor fill = background_;
+        if (stale_ || !isEnabled())
+            fill = QColor::fromHsv(fill.hsvHue(), fill.hsvSaturation() / 5, std::max(fill.value(), 200));
+        painter.fillRect(inside, fill);
+    }
     drawFrame(&painter);
     QColor ink = foreground_.isValid() ? foreground_ : palette().color(QPalette::WindowText);
     if (stale_ || !isEnabled())
@@ -286,8 +292,20 @@ TextMessage::TextMessage(QWidget* parent)
 void TextMessage::setMessage(const QString& text)
 {
     setDisplayText(text);
-    if (toolTip() != text)
-        setToolTip(text);
+    updateTip();
+}
+
+void TextMessage::setProgramTip(const QString& tip)
+{
+    programTip_ = tip;
+    updateTip();
+}
+
+void TextMessage::updateTip()
+{
+    const QString tip = programTip_.isEmpty() ? text() : text() + QLatin1Char('\n') + programTip_;
+    if (toolTip() != tip)
+        setToolTip(tip);
 }
 
 void TextMessage::setProgramColour(int rgb)

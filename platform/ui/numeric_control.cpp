@@ -35,17 +35,26 @@ NumericControl::NumericControl(QWidget* parent)
         if (!signalsBlocked())
             operatorEdited();
     });
-    connect(this, &QAbstractSpinBox::editingFinished, this, [this] {
-        // The same number as the one hidden behind "no value": no change
-        // signal, but an entry all the same.
-        if (enteredIntoNoValue_)
-            operatorEdited();
-        // Qt has already put the previous value back; show why.
-        if (refusedChanged_) {
-            refusedChanged_ = false;
-            updateLook();
-        }
-    });
+    connect(this, &QAbstractSpinBox::editingFinished, this, &NumericControl::entryFinished);
+}
+
+void NumericControl::entryFinished()
+{
+    // The same number as the one hidden behind "no value": no change
+    // signal, but an entry all the same.
+    if (enteredIntoNoValue_)
+        operatorEdited();
+    // Qt has already put the previous value back; show why.
+    if (refusedChanged_) {
+        refusedChanged_ = false;
+        updateLook();
+    }
+}
+
+void NumericControl::commitTyping()
+{
+    interpretText();
+    entryFinished();
 }
 
 void NumericControl::finishLoading()

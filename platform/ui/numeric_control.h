@@ -40,6 +40,11 @@ public:
     // The last refused entry, as typed; empty when the last entry was taken.
     QString refusedEntry() const { return refused_; }
 
+    // Takes what is typed but not yet finished as a finished entry (or
+    // refuses it visibly): a shortcut presses a button while the focus stays
+    // here, and the button must act on the number the field shows.
+    void commitTyping();
+
     QValidator::State validate(QString& input, int& pos) const override;
     void fixup(QString& input) const override;
     void stepBy(int steps) override;
@@ -55,6 +60,7 @@ protected:
 
 private:
     QString rangeText() const;
+    void entryFinished();
     void operatorEdited();
     void updateLook();
 

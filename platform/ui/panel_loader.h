@@ -8,7 +8,8 @@
 //     (int), the values it reads as; 1 and 0 when absent;
 //   on a QComboBox or RingIndicator: valueLabels, "value=text;value=text";
 //   on a QComboBox: notOfferedLabel, the text for a value it does not offer
-//     ("Preset %1 (not offered)");
+//     ("Preset %1 (not offered)"), and noValueLabel, the text for no value
+//     (the program set NaN);
 //   on a RingIndicator: valueColours, "value=#rrggbb;...", and otherColour
 //     (#rrggbb) for a code valueColours does not name;
 //   on a NumericIndicator: decimals (int);

@@ -46,14 +46,20 @@ void removeNotOfferedItems(QComboBox* combo, int keep)
 namespace {
 
 // A value the ring does not offer is shown as what it is, in an item of its
-// own that cannot be chosen, never as no selection or a neighbouring item.
-void showOnRing(QComboBox* combo, int value)
+// own that cannot be chosen, never as no selection or a neighbouring item;
+// so is no value at all (nullopt: the program was told none).
+void showOnRing(QComboBox* combo, std::optional<int> value)
 {
-    int index = combo->findData(value);
+    int index = value ? combo->findData(*value) : -1;
     if (index < 0 || combo->itemData(index, kNotOfferedRole).toBool()) {
         removeNotOfferedItems(combo, -1);
-        const QString label = combo->property("notOfferedLabel").toString();
-        combo->addItem((label.isEmpty() ? QStringLiteral("%1 (not offered)") : label).arg(value), value);
+        if (value) {
+            const QString label = combo->property("notOfferedLabel").toString();
+            combo->addItem((label.isEmpty() ? QStringLiteral("%1 (not offered)") : label).arg(*value), *value);
+        } else {
+            const QString label = combo->property("noValueLabel").toString();
+            combo->addItem(label.isEmpty() ? QStringLiteral("none reported") : label);
+        }
         index = combo->count() - 1;
         combo->setItemData(index, true, kNotOfferedRole);
         if (auto* model = qobject_cast<QStandardItemModel*>(combo->model()))
@@ -158,7 +164,7 @@ bool setControlValue(QObject* control, double value)
     }
     const int code = std::isfinite(value) ? static_cast<int>(std::clamp(value, -2e9, 2e9)) : 0;
     if (auto* combo = qobject_cast<QComboBox*>(control)) {
-        showOnRing(combo, code);
+        showOnRing(combo, std::isnan(value) ? std::nullopt : std::optional<int>(code));
         return true;
     }
     if (auto* output = qobject_cast<OutputSwitch*>(control)) {

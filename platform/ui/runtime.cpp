@@ -92,6 +92,18 @@ void raiseEvent(int panel, int control, int event)
         c->callback(panel, control, event, nullptr, 0, 0);
 }
 
+// A button pressed by its shortcut leaves the focus in the field being
+// typed into, so nothing has finished the entry: finish it first, or the
+// button acts on the number before the one the field shows.
+void commitFocusedTyping()
+{
+    for (QWidget* w = QApplication::focusWidget(); w; w = w->parentWidget())
+        if (auto* numeric = qobject_cast<NumericControl*>(w)) {
+            numeric->commitTyping();
+            return;
+        }
+}
+
 // Turns the operator's finished actions into commit events, one per action.
 void connectControl(int panel, const Control& control)
 {
@@ -109,7 +121,10 @@ void connectControl(int panel, const Control& control)
     } else if (auto* numeric = qobject_cast<NumericControl*>(object)) {
         QObject::connect(numeric, &NumericControl::entryCommitted, numeric, commit);
     } else if (auto* button = qobject_cast<QAbstractButton*>(object)) {
-        QObject::connect(button, &QAbstractButton::clicked, button, commit);
+        QObject::connect(button, &QAbstractButton::clicked, button, [commit] {
+            commitFocusedTyping();
+            commit();
+        });
     } else if (auto* combo = qobject_cast<QComboBox*>(object)) {
         QObject::connect(combo, &QComboBox::activated, combo, commit);
     } else if (auto* spin = qobject_cast<QDoubleSpinBox*>(object)) {
@@ -401,6 +416,10 @@ int SetCtrlAttribute(int panel, int control, int attribute, const char* value)
     }
     if (auto* output = qobject_cast<OutputSwitch*>(widget)) {
         output->setProgramTip(QString::fromUtf8(value));
+        return 0;
+    }
+    if (auto* message = qobject_cast<TextMessage*>(widget)) {
+        message->setProgramTip(QString::fromUtf8(value));
         return 0;
     }
     widget->setToolTip(QString::fromUtf8(value));
