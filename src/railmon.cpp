@@ -529,6 +529,7 @@ void showReadingsStatus(int swept, int delivered, bool timer)
     const bool silent = swept > 0 && delivered == 0;
     if (silent != gReadings.silent) {
         gReadings.silent = silent;
+        SetCtrlAttribute(pnl, PANEL_MAINOUTPUT, ATTR_STALE, silent ? 1 : 0);
         markMainOutput(
             silent ? "The supply answers nothing since " +
                     (gReadings.lastDelivered ? clockTime(gReadings.lastDelivered) : std::string("start-up")) +

@@ -105,9 +105,10 @@ TEST(StatusLine, TellsWhenTheTimerFallsBehindAndWhenTheSupplyIsGone)
     // longer confirmed, and says so.
     HarnessOptions lost = gone;
     lost.env = {{"TMI_SIM_FAIL_AFTER", "30"}, {"TMI_SIM_STATE", dir + "/sim.state"}};
-    lost.script =
-        "click:PANEL_MAINOUTPUT;interval:0.05;click:PANEL_TIMERONOFF;wait:800;tip:PANEL_MAINOUTPUT;click:ExitCB";
+    lost.script = "click:PANEL_MAINOUTPUT;interval:0.05;click:PANEL_TIMERONOFF;wait:800;tip:PANEL_MAINOUTPUT;"
+                  "text:PANEL_MAINOUTPUT;click:ExitCB";
     const HarnessRun lostRun = runHarness(lost);
     EXPECT_THAT(lineStarting(lostRun, "TIP PANEL_MAINOUTPUT "), HasSubstr("the outputs may be in any state"));
+    EXPECT_EQ(lineStarting(lostRun, "TEXT PANEL_MAINOUTPUT "), "ON?") << "a faded ON, not a confident one";
     std::filesystem::remove_all(dir);
 }

@@ -1,6 +1,9 @@
 #include "output_switch.h"
 
+#include <QColor>
 #include <QSignalBlocker>
+
+#include <algorithm>
 
 OutputSwitch::OutputSwitch(QWidget* parent)
     : QPushButton(parent)
@@ -16,6 +19,7 @@ OutputSwitch::OutputSwitch(QWidget* parent)
     connect(this, &QAbstractButton::toggled, this, [this] {
         unknown_.reset();
         noState_ = false;
+        stale_ = false;
         updateLook();
     });
     updateLook();
@@ -31,6 +35,7 @@ void OutputSwitch::showValue(int value)
 {
     const QSignalBlocker quiet(this);
     noState_ = false;
+    stale_ = false;
     if (value == on_ || value == off_) {
         unknown_.reset();
         setChecked(value == on_);
@@ -46,6 +51,7 @@ void OutputSwitch::showNoState()
     const QSignalBlocker quiet(this);
     unknown_.reset();
     noState_ = true;
+    stale_ = false;
     setChecked(false);
     updateLook();
 }
@@ -60,6 +66,12 @@ int OutputSwitch::value() const
 void OutputSwitch::setProgramColour(int rgb)
 {
     programColour_ = rgb;
+    updateLook();
+}
+
+void OutputSwitch::setStale(bool stale)
+{
+    stale_ = stale;
     updateLook();
 }
 
@@ -98,6 +110,14 @@ void OutputSwitch::updateLook()
         text = QStringLiteral("OFF");
         background = QStringLiteral("#6b6b6b");
     }
+    if (stale_ && !noState_) {
+        // Faded to a hint of the colour: the operator must not read a
+        // confident ON (or OFF) that the supply no longer backs.
+        const QColor was(background);
+        background = QColor::fromHsv(was.hsvHue(), was.hsvSaturation() / 5, std::max(was.value(), 200)).name();
+        colour = QStringLiteral("black");
+        text += QStringLiteral("?");
+    }
     setText(text);
     QString border = QStringLiteral("2px solid #303030");
     if (programColour_ >= 0)
@@ -108,6 +128,8 @@ void OutputSwitch::updateLook()
     QStringList tips;
     if (noState_)
         tips << QStringLiteral("No state known: the instrument reported none.");
+    else if (stale_)
+        tips << QStringLiteral("Last confirmed state; the instrument no longer confirms it.");
     else if (unknown_)
         tips << QStringLiteral("State %1 reported: neither on (%2) nor off (%3).").arg(*unknown_).arg(on_).arg(off_);
     if (!programTip_.isEmpty())

@@ -32,6 +32,11 @@ public:
     void setProgramColour(int rgb);
     int programColour() const { return programColour_; }
     void setProgramTip(const QString& tip);
+    // The state shown is the last one confirmed, no longer known to hold
+    // (the instrument stopped answering): shown faded, with a question mark.
+    // Cleared by the next state shown or click.
+    void setStale(bool stale);
+    bool stale() const { return stale_; }
 
     QSize sizeHint() const override;
 
@@ -41,6 +46,7 @@ private:
     int on_ = 1, off_ = 0;
     std::optional<int> unknown_;
     bool noState_ = false;
+    bool stale_ = false;
     int programColour_ = -1;
     QString programTip_, baseTip_;
 };

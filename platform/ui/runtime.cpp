@@ -375,6 +375,10 @@ int SetCtrlAttribute(int panel, int control, int attribute, int value)
     if (attribute == ATTR_INTERVAL)
         return SetCtrlAttribute(panel, control, attribute, static_cast<double>(value));
     if (attribute == ATTR_STALE) {
+        if (auto* output = qobject_cast<OutputSwitch*>(widget)) {
+            output->setStale(value != 0);
+            return 0;
+        }
         auto* readout = qobject_cast<Readout*>(widget);
         if (!readout || qobject_cast<TextMessage*>(widget))
             return UIE_BAD_ATTRIBUTE;
@@ -446,6 +450,10 @@ int GetCtrlAttribute(int panel, int control, int attribute, int* value)
     } else if (attribute == ATTR_STALE) {
         if (auto* readout = qobject_cast<Readout*>(c->object)) {
             *value = readout->stale() ? 1 : 0;
+            return 0;
+        }
+        if (auto* output = qobject_cast<OutputSwitch*>(c->object)) {
+            *value = output->stale() ? 1 : 0;
             return 0;
         }
     }

@@ -20,8 +20,9 @@ enum {
     ATTR_PRECISION = 1050,     // decimals a numeric control shows, int (read only)
     ATTR_INTERVAL = 1270,      // timer interval, double [s]
     ATTR_TRACE_LG_TEXT = 1276, // trace label in a chart's legend, string
-    // An indicator shows its value greyed, as no longer current, until the
-    // next value is written to it; int, non-zero for stale.
+    // An indicator (or a switch) shows its value greyed, as no longer
+    // current, until the next value is written to it; int, non-zero for
+    // stale.
     ATTR_STALE = 1900,
 };
 
