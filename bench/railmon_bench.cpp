@@ -16,6 +16,7 @@
 #include <string>
 
 #include <fcntl.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace {
@@ -68,6 +69,86 @@ void BM_TickWithLogging(benchmark::State& state)
     std::filesystem::remove_all(dir);
 }
 BENCHMARK(BM_TickWithLogging)->Arg(0)->Arg(1)->ArgName("logging")->Unit(benchmark::kMicrosecond);
+
+double clockSeconds(clockid_t clock)
+{
+    timespec t = {};
+    clock_gettime(clock, &t);
+    return t.tv_sec + t.tv_nsec / 1e9;
+}
+
+// The window of the panel loaded since `before` was taken.
+QWidget* newPanelWindow(const QWidgetList& before)
+{
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (!before.contains(window) && window->findChild<StripChart*>(QStringLiteral("voltageChart")))
+            return window;
+    std::abort();
+}
+
+// railmon's own time in a tick against the whole tick: TimerCB over four
+// channels on the simulated supply with each library call taking
+// latency:N ms (a USB round trip is about 1 ms), logging on or off, and
+// with repaints: after the tick, each chart's frame and the window's
+// pending paints (readouts, status fields, charts) done as the event loop
+// would do them. own_us is the thread's CPU time per tick (railmon's work
+// and the simulator's own computing, the calls' waits excluded), whole_us
+// the wall time; share = own / whole, both from the same ticks.
+void BM_TickShare(benchmark::State& state)
+{
+    const auto dir = std::filesystem::temp_directory_path() / "railmon-bench-share";
+    std::filesystem::create_directories(dir);
+    const auto previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir);
+    setenv("TMI_SIM_LATENCY_MS", std::to_string(state.range(0)).c_str(), 1);
+    startRuntime();
+    const QWidgetList before = QApplication::topLevelWidgets();
+    openPanelOn(RAILMON_BIN_DIR);
+    unsetenv("TMI_SIM_LATENCY_MS");
+    TMI_MainOutput(TMI_DeviceId, 1);
+    gMask = 15;
+    gLogToFile = state.range(1);
+    const bool repaint = state.range(2);
+    QWidget* window = newPanelWindow(before);
+    StripChart* charts[2] = {window->findChild<StripChart*>(QStringLiteral("currentChart")),
+                             window->findChild<StripChart*>(QStringLiteral("voltageChart"))};
+    window->show();
+    QCoreApplication::processEvents();
+    // Past the first frames and the log's opening.
+    for (int i = 0; i < 20; ++i)
+        TimerCB(pnl, PANEL_TIMER, EVENT_TIMER_TICK, nullptr, 0, 0);
+    QCoreApplication::processEvents();
+    double cpu = 0.0, wall = 0.0; // seconds
+    for (auto _ : state) {
+        const double cpu0 = clockSeconds(CLOCK_THREAD_CPUTIME_ID), wall0 = clockSeconds(CLOCK_MONOTONIC);
+        TimerCB(pnl, PANEL_TIMER, EVENT_TIMER_TICK, nullptr, 0, 0);
+        if (repaint) {
+            for (StripChart* chart : charts) {
+                if (chart) {
+                    chart->updateView();
+                    chart->replot(QCustomPlot::rpQueuedReplot);
+                }
+            }
+            QCoreApplication::sendPostedEvents();
+            QCoreApplication::processEvents();
+        }
+        cpu += clockSeconds(CLOCK_THREAD_CPUTIME_ID) - cpu0;
+        wall += clockSeconds(CLOCK_MONOTONIC) - wall0;
+    }
+    const double ticks = static_cast<double>(state.iterations());
+    state.counters["own_us"] = cpu / ticks * 1e6;
+    state.counters["whole_us"] = wall / ticks * 1e6;
+    state.counters["share_pct"] = wall > 0 ? 100.0 * cpu / wall : 0.0;
+    window->hide();
+    closePanel();
+    std::filesystem::current_path(previous);
+    std::filesystem::remove_all(dir);
+}
+BENCHMARK(BM_TickShare)
+    ->ArgsProduct({{0, 1}, {0, 1}, {0, 1}})
+    ->ArgNames({"latency", "logging", "repaint"})
+    ->UseRealTime()
+    ->Unit(benchmark::kMicrosecond);
 
 // The same tick with the export for Prometheus on: the tick only hands the
 // state over; the file is written beside the loop, at most once a second.
