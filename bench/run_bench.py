@@ -82,7 +82,8 @@ def ticks(build, results, table):
                     goal, met = f"share <= {limit:g} %", b["share_pct"] <= limit
                 table.add(f"tick, {latency} ms/call, logging {'on' if logging else 'off'}, "
                           f"{'with' if repaint else 'without'} repaints",
-                          f"own {b['own_us']:.0f} us of {b['whole_us']:.0f} us = {b['share_pct']:.2f} %", goal, met)
+                          f"own {b['own_us']:.0f} us of {b['whole_us']:.0f} us = {b['share_pct']:.2f} % "
+                          f"({b['calls_per_tick']:.0f} library calls)", goal, met)
     for whole, limit in ((0, 0.5), (1, 2.0)):
         b = runs[f"BM_ChartFrame/wholeHour:{whole}"]
         ms = b["real_time"] if b["time_unit"] == "ms" else b["real_time"] / 1000.0

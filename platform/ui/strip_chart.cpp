@@ -156,12 +156,12 @@ bool StripChart::trim(QCPGraphDataContainer& data, double now, bool shown)
     auto cut = data.findBegin(now - historySeconds_, false); // the first point kept by time
     if (data.constEnd() - cut > maxPoints_)
         cut = data.constEnd() - maxPoints_;
-    // The view changes only where a trimmed point was in it and at the edge
-    // of the values it was scaled to.
-    const QCPRange view = xAxis->range();
+    // The view changes only where a trimmed point was in the scanned view
+    // and the last at an edge of the values it was scaled to.
     bool changesView = false;
-    for (auto it = data.constBegin(); shown && it != cut && !changesView; ++it)
-        changesView = view.contains(it->key) && !(it->value > scannedValues_.lower && it->value < scannedValues_.upper);
+    const bool counted = shown && haveScanned_ && !valuesChanged_;
+    for (auto it = data.constBegin(); counted && it != cut && !changesView; ++it)
+        changesView = scaledFor_.contains(it->key) && !std::isnan(it->value) && !valueLeaves(it->value);
     if (cut != data.constBegin())
         data.removeBefore(cut->key);
     return changesView;
@@ -212,34 +212,68 @@ void StripChart::updateView()
     }
     if (!valueAxisFixed_ && (valuesChanged_ || !haveScanned_ || xAxis->range() != scaledFor_)) {
         const QCPRange view = xAxis->range();
-        QCPRange values = scannedValues_;
-        bool have = haveScanned_ && !valuesChanged_ && slideValues(view, &values);
-        if (!have) {
-            for (int k = 0; k < graphCount(); ++k) {
-                if (!graph(k)->visible())
-                    continue;
-                bool found = false;
-                const QCPRange range = graph(k)->data()->valueRange(found, QCP::sdBoth, view);
-                if (found) {
-                    values = have ? values.expanded(range) : range;
-                    have = true;
-                }
-            }
-        }
+        const bool have = (haveScanned_ && !valuesChanged_ && slideValues(view)) || scanValues(view);
         scaledFor_ = view;
         valuesChanged_ = false;
         haveScanned_ = have;
-        scannedValues_ = have ? values : QCPRange();
         if (have) {
             // A flat trace still gets a visible band around it.
-            const double margin = std::max(0.05 * values.size(), 0.01);
-            yAxis->setRange(values.lower - margin, values.upper + margin);
+            const double margin = std::max(0.05 * scannedValues_.size(), 0.01);
+            yAxis->setRange(scannedValues_.lower - margin, scannedValues_.upper + margin);
         }
     }
     settingView_ = false;
 }
 
-bool StripChart::slideValues(const QCPRange& view, QCPRange* values) const
+bool StripChart::scanValues(const QCPRange& view)
+{
+    bool have = false;
+    for (int k = 0; k < graphCount(); ++k) {
+        if (!graph(k)->visible())
+            continue;
+        const QSharedPointer<QCPGraphDataContainer> data = graph(k)->data();
+        for (auto it = data->findBegin(view.lower, false); it != data->constEnd() && it->key <= view.upper; ++it) {
+            if (std::isnan(it->value))
+                continue;
+            if (!have) {
+                scannedValues_ = QCPRange(it->value, it->value);
+                atLower_ = atUpper_ = 1;
+                have = true;
+            } else
+                valueEnters(it->value);
+        }
+    }
+    if (!have) {
+        scannedValues_ = QCPRange();
+        atLower_ = atUpper_ = 0;
+    }
+    return have;
+}
+
+void StripChart::valueEnters(double value)
+{
+    if (value < scannedValues_.lower) {
+        scannedValues_.lower = value;
+        atLower_ = 1;
+    } else if (value == scannedValues_.lower)
+        ++atLower_;
+    if (value > scannedValues_.upper) {
+        scannedValues_.upper = value;
+        atUpper_ = 1;
+    } else if (value == scannedValues_.upper)
+        ++atUpper_;
+}
+
+bool StripChart::valueLeaves(double value)
+{
+    if (value == scannedValues_.lower && --atLower_ <= 0)
+        return false;
+    if (value == scannedValues_.upper && --atUpper_ <= 0)
+        return false;
+    return true;
+}
+
+bool StripChart::slideValues(const QCPRange& view)
 {
     // Only a view that moved forward, overlapping the last one, slides.
     if (view.lower < scaledFor_.lower || view.upper < scaledFor_.upper || view.lower > scaledFor_.upper)
@@ -248,13 +282,12 @@ bool StripChart::slideValues(const QCPRange& view, QCPRange* values) const
         if (!graph(k)->visible())
             continue;
         const QSharedPointer<QCPGraphDataContainer> data = graph(k)->data();
-        // A point that left the view at the edge of the values: scan anew.
         for (auto it = data->findBegin(scaledFor_.lower, false); it != data->constEnd() && it->key < view.lower; ++it)
-            if (!std::isnan(it->value) && !(it->value > values->lower && it->value < values->upper))
+            if (!std::isnan(it->value) && !valueLeaves(it->value))
                 return false;
         for (auto it = data->findEnd(scaledFor_.upper, false); it != data->constEnd() && it->key <= view.upper; ++it)
             if (!std::isnan(it->value))
-                values->expand(it->value);
+                valueEnters(it->value);
     }
     return true;
 }
