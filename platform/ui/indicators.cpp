@@ -26,6 +26,7 @@ Readout::Readout(QWidget* parent)
     bold.setBold(true);
     setFont(bold);
     updatePaintFont();
+    setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
 void Readout::setDisplayText(const QString& text)
@@ -113,15 +114,66 @@ void Readout::resizeEvent(QResizeEvent* event)
 void Readout::changeEvent(QEvent* event)
 {
     QFrame::changeEvent(event);
+    backdrop_ = QPixmap();
     if (event->type() == QEvent::FontChange) {
         updatePaintFont();
         roomChanged();
     }
 }
 
+void Readout::moveEvent(QMoveEvent* event)
+{
+    QFrame::moveEvent(event);
+    backdrop_ = QPixmap();
+}
+
+bool Readout::eventFilter(QObject* watched, QEvent* event)
+{
+    switch (event->type()) {
+    case QEvent::Resize:
+    case QEvent::PaletteChange:
+    case QEvent::StyleChange:
+    case QEvent::EnabledChange:
+    case QEvent::FontChange:
+        backdrop_ = QPixmap();
+        break;
+    default:
+        break;
+    }
+    return QFrame::eventFilter(watched, event);
+}
+
+const QPixmap& Readout::backdrop()
+{
+    if (parentWidget() != watchedParent_) {
+        if (watchedParent_)
+            watchedParent_->removeEventFilter(this);
+        watchedParent_ = parentWidget();
+        if (watchedParent_)
+            watchedParent_->installEventFilter(this);
+        backdrop_ = QPixmap();
+    }
+    const qreal ratio = devicePixelRatioF();
+    if (backdrop_.isNull() || backdrop_.size() != size() * ratio) {
+        backdrop_ = QPixmap(size() * ratio);
+        backdrop_.setDevicePixelRatio(ratio);
+        backdrop_.fill(window()->palette().color(QPalette::Window));
+        // Each ancestor's own painting, outermost first, without children.
+        QList<QWidget*> beneath;
+        for (QWidget* w = parentWidget(); w; w = w->isWindow() ? nullptr : w->parentWidget())
+            beneath.prepend(w);
+        for (QWidget* w : beneath)
+            w->render(&backdrop_, QPoint(), QRegion(QRect(mapTo(w, QPoint(0, 0)), size())),
+                      QWidget::DrawWindowBackground);
+    }
+    return backdrop_;
+}
+
 void Readout::paintEvent(QPaintEvent*)
 {
+    const QPixmap& beneath = backdrop();
     QPainter painter(this);
+    painter.drawPixmap(0, 0, beneath);
     const QRect inside = contentsRect();
     if (background_.isValid())
         painter.fillRect(inside, background_);

@@ -22,6 +22,22 @@ constexpr double kNarrowestStart = 10.0; // [s] the view of a young history
 constexpr double kWheelZoom = 0.85;      // range factor per wheel notch
 const QColor kHiddenTrace(160, 160, 160);
 
+// The picture's buffer, cleared to the chart's background instead of to
+// transparent: a frame is then drawn onto an opaque picture and shown by
+// copying it, with no fill of the widget beneath and no blending.
+class OpaqueBuffer : public QCPPaintBufferPixmap {
+public:
+    OpaqueBuffer(const QSize& size, double ratio, QColor background)
+        : QCPPaintBufferPixmap(size, ratio)
+        , background_(background)
+    {
+    }
+    void clear(const QColor&) override { mBuffer.fill(background_); }
+
+private:
+    QColor background_;
+};
+
 double wallNow()
 {
     return QDateTime::currentMSecsSinceEpoch() / 1000.0; // seconds since the epoch
@@ -34,6 +50,16 @@ StripChart::StripChart(QWidget* parent)
     , live_(new QToolButton(this))
 {
     useTimeAxis(xAxis);
+    // The chart's picture covers all of it: what lies beneath need not be
+    // painted at each frame. All layers share one buffer (the overlay is
+    // logical, below), the opaque one.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    const QSharedPointer<QCPAbstractPaintBuffer> opaque(
+        new OpaqueBuffer(viewport().size(), bufferDevicePixelRatio(), mBackgroundBrush.color()));
+    if (mPaintBuffers.isEmpty())
+        mPaintBuffers.append(opaque);
+    else
+        mPaintBuffers[0] = opaque;
     live_->setText(QStringLiteral("Live"));
     live_->setCheckable(true);
     live_->setChecked(true);
@@ -448,6 +474,23 @@ void StripChart::wheelEvent(QWheelEvent* event)
         return;
     }
     QCustomPlot::wheelEvent(event);
+}
+
+void StripChart::paintEvent(QPaintEvent*)
+{
+    // As QCustomPlot paints, without the fill of the background the opaque
+    // buffer already holds.
+    if (const double ratio = devicePixelRatioF(); !qFuzzyCompare(bufferDevicePixelRatio(), ratio)) {
+        setBufferDevicePixelRatio(ratio); // moved to a screen of another density
+        replot(rpQueuedRefresh);
+        return;
+    }
+    QCPPainter painter(this);
+    if (!painter.isActive())
+        return;
+    drawBackground(&painter);
+    for (const QSharedPointer<QCPAbstractPaintBuffer>& buffer : mPaintBuffers)
+        buffer->draw(&painter);
 }
 
 void StripChart::resizeEvent(QResizeEvent* event)
