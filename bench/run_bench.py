@@ -53,6 +53,9 @@ def harness_env(workdir, build, extra):
         "TMI_SIM_STATE": os.path.join(workdir, "sim.state"),
         "RAILMON_PANEL_DIR": ROOT,
         "QT_QPA_PLATFORM": "offscreen",
+        # The supply's lock of its own, so a railmon running beside the
+        # benchmarks does not refuse them the (simulated) supply.
+        "XDG_RUNTIME_DIR": workdir,
     })
     env.update(extra)
     return env

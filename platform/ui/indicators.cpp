@@ -70,14 +70,23 @@ QSize Readout::minimumSizeHint() const
 
 QFont Readout::shownFont() const
 {
+    return shownFont(nullptr);
+}
+
+QFont Readout::shownFont(bool* fits) const
+{
     const int across = QFontMetrics(paintFont_).horizontalAdvance(text_);
     const int room = textRoom();
+    if (fits)
+        *fits = across <= room;
     if (!scales_ || across <= room || room <= 0)
         return paintFont_;
     // Smaller rather than cut, down to where it would be unreadable anyway.
     QFont smaller = paintFont_;
     const int size = paintFont_.pixelSize() > 0 ? paintFont_.pixelSize() : QFontMetrics(paintFont_).height();
     smaller.setPixelSize(std::max(8, size * room / across));
+    if (fits)
+        *fits = false; // to be measured at the smaller size
     return smaller;
 }
 
@@ -182,10 +191,12 @@ void Readout::paintEvent(QPaintEvent*)
     if (stale_ || !isEnabled())
         ink = kStaleText;
     painter.setPen(ink);
-    const QFont font = shownFont();
+    bool fits = false;
+    const QFont font = shownFont(&fits);
     painter.setFont(font);
     const QRect room = inside.adjusted(kPadding, 0, -kPadding, 0);
-    const QString shown = QFontMetrics(font).elidedText(text_, Qt::ElideRight, room.width());
+    // A text measured to fit is not measured again to be cut.
+    const QString shown = fits ? text_ : QFontMetrics(font).elidedText(text_, Qt::ElideRight, room.width());
     painter.drawText(room, static_cast<int>(alignment_), shown);
 }
 

@@ -76,6 +76,8 @@ private:
     QPixmap backdrop_;
     QWidget* watchedParent_ = nullptr;
     const QPixmap& backdrop();
+    // The same, and whether the text fits across in it as it is.
+    QFont shownFont(bool* fits) const;
 };
 
 // A double with a fixed number of decimals (the panel file's "decimals"),

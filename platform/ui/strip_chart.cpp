@@ -38,6 +38,39 @@ private:
     QColor background_;
 };
 
+// A legend entry that measures its text only when the text or the font
+// changed: the layout asks every entry's size at every frame, and each
+// answer would shape the text anew.
+class LegendEntry : public QCPPlottableLegendItem {
+public:
+    using QCPPlottableLegendItem::QCPPlottableLegendItem;
+    QSize minimumOuterSizeHint() const override
+    {
+        const QString name = mPlottable->name();
+        const QFont font = getFont();
+        const QSize icon = mParentLegend->iconSize();
+        const int padding = mParentLegend->iconTextPadding();
+        if (size_.isEmpty() || name != name_ || font != font_ || icon != icon_ || padding != padding_ ||
+            mMargins != margins_) {
+            size_ = QCPPlottableLegendItem::minimumOuterSizeHint();
+            name_ = name;
+            font_ = font;
+            icon_ = icon;
+            padding_ = padding;
+            margins_ = mMargins;
+        }
+        return size_;
+    }
+
+private:
+    mutable QSize size_;
+    mutable QString name_;
+    mutable QFont font_;
+    mutable QSize icon_;
+    mutable int padding_ = 0;
+    mutable QMargins margins_;
+};
+
 double wallNow()
 {
     return QDateTime::currentMSecsSinceEpoch() / 1000.0; // seconds since the epoch
@@ -132,6 +165,10 @@ void StripChart::configure(int traceCount, double historySeconds, int maxPointsP
         QCPGraph* graph = addGraph();
         styleTrace(graph, k);
         graph->setName(QStringLiteral("Trace %1").arg(k + 1));
+        if (QCPPlottableLegendItem* item = legend->itemWithPlottable(graph)) {
+            legend->removeItem(item);
+            legend->addItem(new LegendEntry(legend, graph));
+        }
         graph->data()->setAutoSqueeze(false);
     }
     const QSignalBlocker block(xAxis);
