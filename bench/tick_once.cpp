@@ -1,8 +1,9 @@
 // One timer tick for callgrind: four channels on the simulated supply,
 // logging on, after enough ticks that the log is open and the charts past
 // their first points. Only measuredTick is counted:
-//   valgrind --tool=callgrind --collect-atstart=no \
+//   valgrind --tool=callgrind --collect-atstart=no
 //     --toggle-collect='*measuredTick*' build/bench/tick_once
+// (one command; bench/run_bench.py runs it)
 #include "railmon-ctrl.h"
 #include "railmon.h"
 #include "test_paths.h"
