@@ -20,7 +20,8 @@ DEBIAN_PACKAGES := cmake ninja-build g++ make clang-$(CLANG_VERSION) libclang-rt
 	libqcustomplot-dev libgtest-dev libgmock-dev libbenchmark-dev fonts-dejavu-core dpkg-dev \
 	librsvg2-bin file lintian desktop-file-utils xvfb xdotool x11vnc iproute2 \
 	g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest wine64 \
-	prometheus prometheus-node-exporter curl
+	prometheus prometheus-node-exporter curl \
+	python3 valgrind
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
@@ -69,9 +70,12 @@ windows: deps
 	cmake --build --preset windows
 	ctest --preset windows
 
+# One table of every figure (bench/README.md); the whole run takes about
+# half an hour, most of it the million-tick run (BENCH_ARGS="--only ticks,pace"
+# for a part, --length-ticks N for a shorter one).
+BENCH_ARGS ?=
 bench: build
-	$(BUILD_DIR)/bench/railmon_bench
-	$(BUILD_DIR)/bench/plot_million
+	python3 bench/run_bench.py $(BUILD_DIR) $(BENCH_ARGS)
 
 # The .deb lands here, for `apt install ./railmon_*.deb`.
 package: build

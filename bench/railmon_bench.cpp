@@ -14,8 +14,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <utility>
 
 #include <fcntl.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace {
@@ -68,6 +70,126 @@ void BM_TickWithLogging(benchmark::State& state)
     std::filesystem::remove_all(dir);
 }
 BENCHMARK(BM_TickWithLogging)->Arg(0)->Arg(1)->ArgName("logging")->Unit(benchmark::kMicrosecond);
+
+double clockSeconds(clockid_t clock)
+{
+    timespec t = {};
+    clock_gettime(clock, &t);
+    return t.tv_sec + t.tv_nsec / 1e9;
+}
+
+// The window of the panel loaded since `before` was taken.
+QWidget* newPanelWindow(const QWidgetList& before)
+{
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (!before.contains(window) && window->findChild<StripChart*>(QStringLiteral("voltageChart")))
+            return window;
+    std::abort();
+}
+
+// The wall time spent inside the library's calls, and their number: the
+// three a sweep makes are routed through these while BM_TickShare runs.
+double gLibrarySeconds = 0.0;
+long gLibraryCalls = 0;
+int (*gRealTimeOut)(int, int) = nullptr;
+int (*gRealRefresh)(int) = nullptr;
+int (*gRealMoniDataQ)(int, char, double*, double*, char*) = nullptr;
+
+struct LibraryClock {
+    const double start = clockSeconds(CLOCK_MONOTONIC);
+    ~LibraryClock()
+    {
+        gLibrarySeconds += clockSeconds(CLOCK_MONOTONIC) - start;
+        ++gLibraryCalls;
+    }
+};
+int timedTimeOut(int device, int seconds)
+{
+    const LibraryClock clock;
+    return gRealTimeOut(device, seconds);
+}
+int timedRefresh(int device)
+{
+    const LibraryClock clock;
+    return gRealRefresh(device);
+}
+int timedMoniDataQ(int device, char channel, double* voltage, double* current, char* mode)
+{
+    const LibraryClock clock;
+    return gRealMoniDataQ(device, channel, voltage, current, mode);
+}
+
+// railmon's own time in a tick against the whole tick: TimerCB over four
+// channels on the simulated supply with each library call taking
+// latency:N ms (a USB round trip is about 1 ms), logging on or off, and
+// with repaints: after the tick, each chart's frame and the window's
+// pending paints (readouts, status fields, charts) done as the event loop
+// would do them. whole_us is the wall time per tick, own_us the part of it
+// outside the library's calls; share = own / whole, from the same ticks.
+void BM_TickShare(benchmark::State& state)
+{
+    const auto dir = std::filesystem::temp_directory_path() / "railmon-bench-share";
+    std::filesystem::create_directories(dir);
+    const auto previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir);
+    setenv("TMI_SIM_LATENCY_MS", std::to_string(state.range(0)).c_str(), 1);
+    startRuntime();
+    const QWidgetList before = QApplication::topLevelWidgets();
+    openPanelOn(RAILMON_BIN_DIR);
+    unsetenv("TMI_SIM_LATENCY_MS");
+    TMI_MainOutput(TMI_DeviceId, 1);
+    gMask = 15;
+    gLogToFile = state.range(1);
+    const bool repaint = state.range(2);
+    QWidget* window = newPanelWindow(before);
+    StripChart* charts[2] = {window->findChild<StripChart*>(QStringLiteral("currentChart")),
+                             window->findChild<StripChart*>(QStringLiteral("voltageChart"))};
+    window->show();
+    QCoreApplication::processEvents();
+    // Past the first frames and the log's opening.
+    for (int i = 0; i < 20; ++i)
+        TimerCB(pnl, PANEL_TIMER, EVENT_TIMER_TICK, nullptr, 0, 0);
+    QCoreApplication::processEvents();
+    gRealTimeOut = std::exchange(TMI_TimeOut, timedTimeOut);
+    gRealRefresh = std::exchange(TMI_Refresh, timedRefresh);
+    gRealMoniDataQ = std::exchange(TMI_MoniDataQ, timedMoniDataQ);
+    gLibrarySeconds = 0.0;
+    gLibraryCalls = 0;
+    double wall = 0.0; // seconds
+    for (auto _ : state) {
+        const double wall0 = clockSeconds(CLOCK_MONOTONIC);
+        TimerCB(pnl, PANEL_TIMER, EVENT_TIMER_TICK, nullptr, 0, 0);
+        if (repaint) {
+            for (StripChart* chart : charts) {
+                if (chart) {
+                    chart->updateView();
+                    chart->replot(QCustomPlot::rpQueuedReplot);
+                }
+            }
+            QCoreApplication::sendPostedEvents();
+            QCoreApplication::processEvents();
+        }
+        wall += clockSeconds(CLOCK_MONOTONIC) - wall0;
+    }
+    TMI_TimeOut = gRealTimeOut;
+    TMI_Refresh = gRealRefresh;
+    TMI_MoniDataQ = gRealMoniDataQ;
+    const double ticks = static_cast<double>(state.iterations());
+    const double own = wall - gLibrarySeconds;
+    state.counters["own_us"] = own / ticks * 1e6;
+    state.counters["whole_us"] = wall / ticks * 1e6;
+    state.counters["share_pct"] = wall > 0 ? 100.0 * own / wall : 0.0;
+    state.counters["calls_per_tick"] = gLibraryCalls / ticks;
+    window->hide();
+    closePanel();
+    std::filesystem::current_path(previous);
+    std::filesystem::remove_all(dir);
+}
+BENCHMARK(BM_TickShare)
+    ->ArgsProduct({{0, 1}, {0, 1}, {0, 1}})
+    ->ArgNames({"latency", "logging", "repaint"})
+    ->UseRealTime()
+    ->Unit(benchmark::kMicrosecond);
 
 // The same tick with the export for Prometheus on: the tick only hands the
 // state over; the file is written beside the loop, at most once a second.

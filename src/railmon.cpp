@@ -18,6 +18,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -1213,8 +1214,12 @@ void requestLogSync(int fd)
         gSync.thread = new std::thread(syncLoop);
     }
     gSync.fd = fd;
-    gSync.dirty = true;
-    gSync.wake.notify_one();
+    // Only a syncer waiting for something to sync needs waking: one that
+    // already has some waits out its second, or is syncing and looks again
+    // after, and each tick's wake-up would be a thread switch for nothing.
+    const bool alreadyDirty = std::exchange(gSync.dirty, true);
+    if (!alreadyDirty)
+        gSync.wake.notify_one();
 }
 
 // Returns once everything written has been synced.

@@ -326,15 +326,16 @@ TEST_F(PanelFile, StripChartKeepsItsHistoryByTimeCappedInPointsAndDrawsMissingVa
     PlotStripChart(panel_, PANEL_VCHART, values, 4, 0, 0, VAL_DOUBLE);
     EXPECT_EQ(chart->graph(0)->data()->size(), 1) << "the point older than a second stayed";
 
-    // A following view scales to what it shows as the points go past.
+    // A following view scales to what it shows as the points go past; a
+    // peak reached twice holds the scale until the second one has left too.
     auto* following = widget<StripChart>(PANEL_ICHART);
     const double start = 4e9, spike[4] = {100, 1, 1, 1}, calm[4] = {1, 2, 1, 1}; // [s since the epoch], [A]
     following->plotAt(start, spike, 4);
     for (int i = 1; i <= 400; ++i) {
-        following->plotAt(start + i, calm, 4);
+        following->plotAt(start + i, i == 50 ? spike : calm, 4);
         following->updateView();
-        if (i == 200) {
-            EXPECT_GT(following->yAxis->range().upper, 100.0);
+        if (i == 200 || i == 330) {
+            EXPECT_GT(following->yAxis->range().upper, 100.0) << i;
         }
     }
     EXPECT_LT(following->yAxis->range().upper, 3.0) << "the spike left the view, its scale stayed";

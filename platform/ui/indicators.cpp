@@ -26,6 +26,7 @@ Readout::Readout(QWidget* parent)
     bold.setBold(true);
     setFont(bold);
     updatePaintFont();
+    setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
 void Readout::setDisplayText(const QString& text)
@@ -69,14 +70,23 @@ QSize Readout::minimumSizeHint() const
 
 QFont Readout::shownFont() const
 {
+    return shownFont(nullptr);
+}
+
+QFont Readout::shownFont(bool* fits) const
+{
     const int across = QFontMetrics(paintFont_).horizontalAdvance(text_);
     const int room = textRoom();
+    if (fits)
+        *fits = across <= room;
     if (!scales_ || across <= room || room <= 0)
         return paintFont_;
     // Smaller rather than cut, down to where it would be unreadable anyway.
     QFont smaller = paintFont_;
     const int size = paintFont_.pixelSize() > 0 ? paintFont_.pixelSize() : QFontMetrics(paintFont_).height();
     smaller.setPixelSize(std::max(8, size * room / across));
+    if (fits)
+        *fits = false; // to be measured at the smaller size
     return smaller;
 }
 
@@ -113,15 +123,66 @@ void Readout::resizeEvent(QResizeEvent* event)
 void Readout::changeEvent(QEvent* event)
 {
     QFrame::changeEvent(event);
+    backdrop_ = QPixmap();
     if (event->type() == QEvent::FontChange) {
         updatePaintFont();
         roomChanged();
     }
 }
 
+void Readout::moveEvent(QMoveEvent* event)
+{
+    QFrame::moveEvent(event);
+    backdrop_ = QPixmap();
+}
+
+bool Readout::eventFilter(QObject* watched, QEvent* event)
+{
+    switch (event->type()) {
+    case QEvent::Resize:
+    case QEvent::PaletteChange:
+    case QEvent::StyleChange:
+    case QEvent::EnabledChange:
+    case QEvent::FontChange:
+        backdrop_ = QPixmap();
+        break;
+    default:
+        break;
+    }
+    return QFrame::eventFilter(watched, event);
+}
+
+const QPixmap& Readout::backdrop()
+{
+    if (parentWidget() != watchedParent_) {
+        if (watchedParent_)
+            watchedParent_->removeEventFilter(this);
+        watchedParent_ = parentWidget();
+        if (watchedParent_)
+            watchedParent_->installEventFilter(this);
+        backdrop_ = QPixmap();
+    }
+    const qreal ratio = devicePixelRatioF();
+    if (backdrop_.isNull() || backdrop_.size() != size() * ratio) {
+        backdrop_ = QPixmap(size() * ratio);
+        backdrop_.setDevicePixelRatio(ratio);
+        backdrop_.fill(window()->palette().color(QPalette::Window));
+        // Each ancestor's own painting, outermost first, without children.
+        QList<QWidget*> beneath;
+        for (QWidget* w = parentWidget(); w; w = w->isWindow() ? nullptr : w->parentWidget())
+            beneath.prepend(w);
+        for (QWidget* w : beneath)
+            w->render(&backdrop_, QPoint(), QRegion(QRect(mapTo(w, QPoint(0, 0)), size())),
+                      QWidget::DrawWindowBackground);
+    }
+    return backdrop_;
+}
+
 void Readout::paintEvent(QPaintEvent*)
 {
+    const QPixmap& beneath = backdrop();
     QPainter painter(this);
+    painter.drawPixmap(0, 0, beneath);
     const QRect inside = contentsRect();
     if (background_.isValid()) {
         // A lamp's colour says a mode: once stale it must not still say it
@@ -136,10 +197,12 @@ void Readout::paintEvent(QPaintEvent*)
     if (stale_ || !isEnabled())
         ink = kStaleText;
     painter.setPen(ink);
-    const QFont font = shownFont();
+    bool fits = false;
+    const QFont font = shownFont(&fits);
     painter.setFont(font);
     const QRect room = inside.adjusted(kPadding, 0, -kPadding, 0);
-    const QString shown = QFontMetrics(font).elidedText(text_, Qt::ElideRight, room.width());
+    // A text measured to fit is not measured again to be cut.
+    const QString shown = fits ? text_ : QFontMetrics(font).elidedText(text_, Qt::ElideRight, room.width());
     painter.drawText(room, static_cast<int>(alignment_), shown);
 }
 

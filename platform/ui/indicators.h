@@ -14,6 +14,7 @@
 #include <QColor>
 #include <QFrame>
 #include <QHash>
+#include <QPixmap>
 #include <QString>
 
 class Readout : public QFrame {
@@ -48,7 +49,9 @@ protected:
 
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
     void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     // Called when the room changed, so a subclass can choose another form.
     virtual void roomChanged() { }
     // The widest text the readout shows in the common case: the text grows
@@ -66,6 +69,15 @@ private:
     Qt::Alignment alignment_ = Qt::AlignRight | Qt::AlignVCenter;
     bool scales_ = true;
     QFont paintFont_;
+    // What the widgets beneath draw where the readout stands: the readout
+    // paints it itself and is opaque, so a new reading repaints the readout
+    // alone, not the group box around it. Made again once anything beneath
+    // may look different there.
+    QPixmap backdrop_;
+    QWidget* watchedParent_ = nullptr;
+    const QPixmap& backdrop();
+    // The same, and whether the text fits across in it as it is.
+    QFont shownFont(bool* fits) const;
 };
 
 // A double with a fixed number of decimals (the panel file's "decimals"),

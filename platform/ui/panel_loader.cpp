@@ -10,9 +10,11 @@
 #include <QAbstractSpinBox>
 #include <QColor>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDoubleSpinBox>
 #include <QFile>
 #include <QHash>
+#include <QPointer>
 #include <QSet>
 #include <QSpinBox>
 #include <QStringList>
@@ -36,6 +38,7 @@ constexpr int kMostPointsPerTrace = 1000000;
 
 class PanelWidgetLoader : public QUiLoader {
 public:
+    using QUiLoader::QUiLoader;
     QStringList unknownClasses;
 
     QWidget* createWidget(const QString& className, QWidget* parent, const QString& name) override
@@ -69,6 +72,22 @@ public:
         return widget;
     }
 };
+
+// One loader for the process, made without the Designer plugins: every
+// class a panel may hold is made above or by the toolkit itself, and the
+// loader would load every plugin installed on the system as it is made (Qt's
+// own loads Qt Quick and QML) unless the library paths are empty then.
+PanelWidgetLoader& panelWidgetLoader()
+{
+    static QPointer<PanelWidgetLoader> loader;
+    if (!loader) {
+        const QStringList paths = QCoreApplication::libraryPaths();
+        QCoreApplication::setLibraryPaths({});
+        loader = new PanelWidgetLoader(QCoreApplication::instance());
+        QCoreApplication::setLibraryPaths(paths);
+    }
+    return *loader;
+}
 
 // Collects the toolkit's warnings while a file is read: a form the toolkit
 // complains about is not used half-understood.
@@ -340,7 +359,8 @@ std::variant<Panel, QString> loadPanelFile(const QString& path, int panelResourc
     if (!file.open(QIODevice::ReadOnly))
         return QStringLiteral("cannot open: %1").arg(file.errorString());
 
-    PanelWidgetLoader loader;
+    PanelWidgetLoader& loader = panelWidgetLoader();
+    loader.unknownClasses.clear();
     QWidget* root = nullptr;
     {
         WarningCollector::warnings().clear();

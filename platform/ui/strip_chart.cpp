@@ -22,6 +22,55 @@ constexpr double kNarrowestStart = 10.0; // [s] the view of a young history
 constexpr double kWheelZoom = 0.85;      // range factor per wheel notch
 const QColor kHiddenTrace(160, 160, 160);
 
+// The picture's buffer, cleared to the chart's background instead of to
+// transparent: a frame is then drawn onto an opaque picture and shown by
+// copying it, with no fill of the widget beneath and no blending.
+class OpaqueBuffer : public QCPPaintBufferPixmap {
+public:
+    OpaqueBuffer(const QSize& size, double ratio, QColor background)
+        : QCPPaintBufferPixmap(size, ratio)
+        , background_(background)
+    {
+    }
+    void clear(const QColor&) override { mBuffer.fill(background_); }
+
+private:
+    QColor background_;
+};
+
+// A legend entry that measures its text only when the text or the font
+// changed: the layout asks every entry's size at every frame, and each
+// answer would shape the text anew.
+class LegendEntry : public QCPPlottableLegendItem {
+public:
+    using QCPPlottableLegendItem::QCPPlottableLegendItem;
+    QSize minimumOuterSizeHint() const override
+    {
+        const QString name = mPlottable->name();
+        const QFont font = getFont();
+        const QSize icon = mParentLegend->iconSize();
+        const int padding = mParentLegend->iconTextPadding();
+        if (size_.isEmpty() || name != name_ || font != font_ || icon != icon_ || padding != padding_ ||
+            mMargins != margins_) {
+            size_ = QCPPlottableLegendItem::minimumOuterSizeHint();
+            name_ = name;
+            font_ = font;
+            icon_ = icon;
+            padding_ = padding;
+            margins_ = mMargins;
+        }
+        return size_;
+    }
+
+private:
+    mutable QSize size_;
+    mutable QString name_;
+    mutable QFont font_;
+    mutable QSize icon_;
+    mutable int padding_ = 0;
+    mutable QMargins margins_;
+};
+
 double wallNow()
 {
     return QDateTime::currentMSecsSinceEpoch() / 1000.0; // seconds since the epoch
@@ -34,6 +83,16 @@ StripChart::StripChart(QWidget* parent)
     , live_(new QToolButton(this))
 {
     useTimeAxis(xAxis);
+    // The chart's picture covers all of it: what lies beneath need not be
+    // painted at each frame. All layers share one buffer (the overlay is
+    // logical, below), the opaque one.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    const QSharedPointer<QCPAbstractPaintBuffer> opaque(
+        new OpaqueBuffer(viewport().size(), bufferDevicePixelRatio(), mBackgroundBrush.color()));
+    if (mPaintBuffers.isEmpty())
+        mPaintBuffers.append(opaque);
+    else
+        mPaintBuffers[0] = opaque;
     live_->setText(QStringLiteral("Live"));
     live_->setCheckable(true);
     live_->setChecked(true);
@@ -106,6 +165,10 @@ void StripChart::configure(int traceCount, double historySeconds, int maxPointsP
         QCPGraph* graph = addGraph();
         styleTrace(graph, k);
         graph->setName(QStringLiteral("Trace %1").arg(k + 1));
+        if (QCPPlottableLegendItem* item = legend->itemWithPlottable(graph)) {
+            legend->removeItem(item);
+            legend->addItem(new LegendEntry(legend, graph));
+        }
         graph->data()->setAutoSqueeze(false);
     }
     const QSignalBlocker block(xAxis);
@@ -156,12 +219,12 @@ bool StripChart::trim(QCPGraphDataContainer& data, double now, bool shown)
     auto cut = data.findBegin(now - historySeconds_, false); // the first point kept by time
     if (data.constEnd() - cut > maxPoints_)
         cut = data.constEnd() - maxPoints_;
-    // The view changes only where a trimmed point was in it and at the edge
-    // of the values it was scaled to.
-    const QCPRange view = xAxis->range();
+    // The view changes only where a trimmed point was in the scanned view
+    // and the last at an edge of the values it was scaled to.
     bool changesView = false;
-    for (auto it = data.constBegin(); shown && it != cut && !changesView; ++it)
-        changesView = view.contains(it->key) && !(it->value > scannedValues_.lower && it->value < scannedValues_.upper);
+    const bool counted = shown && haveScanned_ && !valuesChanged_;
+    for (auto it = data.constBegin(); counted && it != cut && !changesView; ++it)
+        changesView = scaledFor_.contains(it->key) && !std::isnan(it->value) && !valueLeaves(it->value);
     if (cut != data.constBegin())
         data.removeBefore(cut->key);
     return changesView;
@@ -212,34 +275,68 @@ void StripChart::updateView()
     }
     if (!valueAxisFixed_ && (valuesChanged_ || !haveScanned_ || xAxis->range() != scaledFor_)) {
         const QCPRange view = xAxis->range();
-        QCPRange values = scannedValues_;
-        bool have = haveScanned_ && !valuesChanged_ && slideValues(view, &values);
-        if (!have) {
-            for (int k = 0; k < graphCount(); ++k) {
-                if (!graph(k)->visible())
-                    continue;
-                bool found = false;
-                const QCPRange range = graph(k)->data()->valueRange(found, QCP::sdBoth, view);
-                if (found) {
-                    values = have ? values.expanded(range) : range;
-                    have = true;
-                }
-            }
-        }
+        const bool have = (haveScanned_ && !valuesChanged_ && slideValues(view)) || scanValues(view);
         scaledFor_ = view;
         valuesChanged_ = false;
         haveScanned_ = have;
-        scannedValues_ = have ? values : QCPRange();
         if (have) {
             // A flat trace still gets a visible band around it.
-            const double margin = std::max(0.05 * values.size(), 0.01);
-            yAxis->setRange(values.lower - margin, values.upper + margin);
+            const double margin = std::max(0.05 * scannedValues_.size(), 0.01);
+            yAxis->setRange(scannedValues_.lower - margin, scannedValues_.upper + margin);
         }
     }
     settingView_ = false;
 }
 
-bool StripChart::slideValues(const QCPRange& view, QCPRange* values) const
+bool StripChart::scanValues(const QCPRange& view)
+{
+    bool have = false;
+    for (int k = 0; k < graphCount(); ++k) {
+        if (!graph(k)->visible())
+            continue;
+        const QSharedPointer<QCPGraphDataContainer> data = graph(k)->data();
+        for (auto it = data->findBegin(view.lower, false); it != data->constEnd() && it->key <= view.upper; ++it) {
+            if (std::isnan(it->value))
+                continue;
+            if (!have) {
+                scannedValues_ = QCPRange(it->value, it->value);
+                atLower_ = atUpper_ = 1;
+                have = true;
+            } else
+                valueEnters(it->value);
+        }
+    }
+    if (!have) {
+        scannedValues_ = QCPRange();
+        atLower_ = atUpper_ = 0;
+    }
+    return have;
+}
+
+void StripChart::valueEnters(double value)
+{
+    if (value < scannedValues_.lower) {
+        scannedValues_.lower = value;
+        atLower_ = 1;
+    } else if (value == scannedValues_.lower)
+        ++atLower_;
+    if (value > scannedValues_.upper) {
+        scannedValues_.upper = value;
+        atUpper_ = 1;
+    } else if (value == scannedValues_.upper)
+        ++atUpper_;
+}
+
+bool StripChart::valueLeaves(double value)
+{
+    if (value == scannedValues_.lower && --atLower_ <= 0)
+        return false;
+    if (value == scannedValues_.upper && --atUpper_ <= 0)
+        return false;
+    return true;
+}
+
+bool StripChart::slideValues(const QCPRange& view)
 {
     // Only a view that moved forward, overlapping the last one, slides.
     if (view.lower < scaledFor_.lower || view.upper < scaledFor_.upper || view.lower > scaledFor_.upper)
@@ -248,13 +345,12 @@ bool StripChart::slideValues(const QCPRange& view, QCPRange* values) const
         if (!graph(k)->visible())
             continue;
         const QSharedPointer<QCPGraphDataContainer> data = graph(k)->data();
-        // A point that left the view at the edge of the values: scan anew.
         for (auto it = data->findBegin(scaledFor_.lower, false); it != data->constEnd() && it->key < view.lower; ++it)
-            if (!std::isnan(it->value) && !(it->value > values->lower && it->value < values->upper))
+            if (!std::isnan(it->value) && !valueLeaves(it->value))
                 return false;
         for (auto it = data->findEnd(scaledFor_.upper, false); it != data->constEnd() && it->key <= view.upper; ++it)
             if (!std::isnan(it->value))
-                values->expand(it->value);
+                valueEnters(it->value);
     }
     return true;
 }
@@ -415,6 +511,23 @@ void StripChart::wheelEvent(QWheelEvent* event)
         return;
     }
     QCustomPlot::wheelEvent(event);
+}
+
+void StripChart::paintEvent(QPaintEvent*)
+{
+    // As QCustomPlot paints, without the fill of the background the opaque
+    // buffer already holds.
+    if (const double ratio = devicePixelRatioF(); !qFuzzyCompare(bufferDevicePixelRatio(), ratio)) {
+        setBufferDevicePixelRatio(ratio); // moved to a screen of another density
+        replot(rpQueuedRefresh);
+        return;
+    }
+    QCPPainter painter(this);
+    if (!painter.isActive())
+        return;
+    drawBackground(&painter);
+    for (const QSharedPointer<QCPAbstractPaintBuffer>& buffer : mPaintBuffers)
+        buffer->draw(&painter);
 }
 
 void StripChart::resizeEvent(QResizeEvent* event)

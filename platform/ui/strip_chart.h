@@ -87,6 +87,7 @@ protected:
     void leaveEvent(QEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     void requestReplot();
@@ -99,9 +100,16 @@ private:
     // the values in view.
     bool trim(QCPGraphDataContainer& data, double now, bool shown);
     // The values of a view that slid forward from the last scanned one,
-    // from the points that entered and left it; false when a point that
-    // left was at the edge of the values, and a scan is needed.
-    bool slideValues(const QCPRange& view, QCPRange* values) const;
+    // from the points that entered and left it; false when the last point
+    // at an edge of the values left, and a scan is needed.
+    bool slideValues(const QCPRange& view);
+    // The shown values' extremes over the view, and how many points hold
+    // each; false when no shown point is there.
+    bool scanValues(const QCPRange& view);
+    // A shown point of the scanned view leaves it; false when it was the
+    // last at an edge of the values.
+    bool valueLeaves(double value);
+    void valueEnters(double value);
     void exportWithDialog(const QString& caption, const QString& filter, const QString& suffix);
 
     // Paces repaints to the display's frame rate: a burst of plots, or a
@@ -128,6 +136,11 @@ private:
     // again at every frame.
     QCPRange scaledFor_;
     QCPRange scannedValues_; // the shown values' extremes found then
+    // How many shown points in that view hold each extreme: noisy readings
+    // come in steps of the meters' resolution, so an extreme is held by
+    // many points, and only the last of them leaving needs a new scan.
+    int atLower_ = 0;
+    int atUpper_ = 0;
     bool haveScanned_ = false;
     bool valuesChanged_ = true;
     int laidOutWidth_ = -1; // [px] the width ticks were last made for

@@ -33,6 +33,11 @@
 // For soak runs: RAILMON_EXIT_AFTER_TICKS=N clicks Exit after the N-th tick;
 // RAILMON_REPORT_RSS_EVERY=N prints "RSS <ticks> <kB>" every N ticks; and
 // "TICKS <n>" is printed at exit whenever either is set.
+// For the benchmarks (bench/): RAILMON_COUNT=1 counts ticks and each strip
+// chart's paint events, and the action
+//   count             prints "COUNT <wall s> <cpu s> <ticks> <paints ICHART>
+//                     <paints VCHART> <voluntary context switches>"
+// (wall on a monotonic clock, cpu the whole process's user and system time).
 #include "indicators.h"
 #include "railmon-ctrl.h"
 #include "railmon.h"
@@ -44,6 +49,7 @@
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QElapsedTimer>
+#include <QEvent>
 #include <QFileInfo>
 #include <QLabel>
 #include <QStringList>
@@ -52,8 +58,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <string>
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 // railmon's main, as railmon_app names it.
@@ -114,6 +122,42 @@ QString shownText(QObject* object)
     return QStringLiteral("(no text)");
 }
 
+long gTicks = 0;
+long gPaints[2] = {0, 0}; // paint events of ICHART, VCHART
+
+// Counts the paint events a chart receives, that is, the frames it shows.
+class PaintCounter : public QObject {
+public:
+    PaintCounter(QObject* chart, long* count)
+        : QObject(chart)
+        , count_(count)
+    {
+        chart->installEventFilter(this);
+    }
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++*count_;
+        return false;
+    }
+
+private:
+    long* count_;
+};
+
+void printCount()
+{
+    rusage usage = {};
+    getrusage(RUSAGE_SELF, &usage);
+    const double cpu = usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+        (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6; // seconds
+    timespec now = {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    std::printf("COUNT %.6f %.6f %ld %ld %ld %ld\n", now.tv_sec + now.tv_nsec / 1e9, cpu, gTicks, gPaints[0],
+                gPaints[1], static_cast<long>(usage.ru_nvcsw));
+    std::fflush(stdout);
+}
+
 void perform(const QString& action)
 {
     const QString verb = action.section(':', 0, 0);
@@ -163,6 +207,8 @@ void perform(const QString& action)
         std::printf("CHART %s %d %.6f\n", qPrintable(argument), data ? data->size() : 0, span);
     } else if (verb == "title") {
         std::printf("TITLE %s\n", qPrintable(uiPanelWidget(pnl)->windowTitle()));
+    } else if (verb == "count") {
+        printCount();
     } else if (verb == "close") {
         uiPanelWidget(pnl)->close();
     } else if (verb != "wait" && !verb.isEmpty()) {
@@ -197,8 +243,6 @@ void runFrom(QStringList actions)
     }
 }
 
-long gTicks = 0;
-
 long residentKilobytes()
 {
     long pages = 0, resident = 0;
@@ -224,14 +268,19 @@ void installHooks()
             std::fflush(stdout);
         };
     }
-    uiTestHooks().loopStarted = [] {
+    const bool count = envLong("RAILMON_COUNT") == 1;
+    uiTestHooks().loopStarted = [count] {
+        if (count) {
+            new PaintCounter(controlFor(QStringLiteral("PANEL_ICHART")), &gPaints[0]);
+            new PaintCounter(controlFor(QStringLiteral("PANEL_VCHART")), &gPaints[1]);
+        }
         const char* script = std::getenv("RAILMON_SCRIPT");
         runFrom(QString::fromUtf8(script ? script : "").split(';', Qt::SkipEmptyParts));
     };
     const bool reportTicks = envLong("RAILMON_REPORT_TICKS") == 1;
     const long exitAfter = envLong("RAILMON_EXIT_AFTER_TICKS");
     const long rssEvery = envLong("RAILMON_REPORT_RSS_EVERY");
-    if (reportTicks || exitAfter > 0 || rssEvery > 0) {
+    if (reportTicks || exitAfter > 0 || rssEvery > 0 || count) {
         uiTestHooks().plotted = [=](int, int control, const double*, int) {
             if (control != PANEL_VCHART)
                 return;
