@@ -412,16 +412,11 @@ std::string clockTime(time_t when)
 // model name: the status field and the window's title.
 void showSupplyStatus(int deviceId, const char* address)
 {
-    // The field is one line beside three others: the library by its file
-    // name there, by its whole path in the tooltip.
-    const std::string file = gSupply.library.substr(gSupply.library.find_last_of("/\\") + 1);
+    // The library's path comes last: what a narrow field cuts off is then
+    // the part the tooltip (the whole text) still shows.
     const std::string via = gSupply.library.empty() ? std::string()
-        : gSupply.simulated                         ? std::string(" (simulated supply)")
-                                                    : " (library " + file + ")";
-    const std::string from = gSupply.library.empty() ? std::string()
-        : gSupply.simulated ? "The simulated supply that comes with railmon: " + gSupply.library
-                            : "The supply's control library: " + gSupply.library;
-    SetCtrlAttribute(pnl, PANEL_STATUS_SUPPLY, ATTR_TOOLTIP_TEXT, from.c_str());
+        : gSupply.simulated                         ? " (simulated supply " + gSupply.library + ")"
+                                                    : " (library " + gSupply.library + ")";
     std::string title = "railmon - no supply";
     if (!gSupply.problem.empty()) {
         showStatus(PANEL_STATUS_SUPPLY, "No supply: " + gSupply.problem, VAL_ERROR_COLOR);

@@ -355,20 +355,8 @@ TextMessage::TextMessage(QWidget* parent)
 void TextMessage::setMessage(const QString& text)
 {
     setDisplayText(text);
-    updateTip();
-}
-
-void TextMessage::setProgramTip(const QString& tip)
-{
-    programTip_ = tip;
-    updateTip();
-}
-
-void TextMessage::updateTip()
-{
-    const QString tip = programTip_.isEmpty() ? text() : text() + QLatin1Char('\n') + programTip_;
-    if (toolTip() != tip)
-        setToolTip(tip);
+    if (toolTip() != text)
+        setToolTip(text);
 }
 
 void TextMessage::setProgramColour(int rgb)

@@ -138,13 +138,6 @@ class TextMessage : public Readout {
 public:
     explicit TextMessage(QWidget* parent = nullptr);
     void setMessage(const QString& text);
-    // What the tooltip says below the whole message (which a narrow field
-    // may cut): the program's note on it, such as a path too long to show.
-    void setProgramTip(const QString& tip);
     // A background colour (0xRRGGBB, -1 for none) for a state to notice.
     void setProgramColour(int rgb);
-
-private:
-    void updateTip();
-    QString programTip_;
 };

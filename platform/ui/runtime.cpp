@@ -422,10 +422,6 @@ int SetCtrlAttribute(int panel, int control, int attribute, const char* value)
         output->setProgramTip(QString::fromUtf8(value));
         return 0;
     }
-    if (auto* message = qobject_cast<TextMessage*>(widget)) {
-        message->setProgramTip(QString::fromUtf8(value));
-        return 0;
-    }
     widget->setToolTip(QString::fromUtf8(value));
     return 0;
 }
