@@ -161,10 +161,8 @@ void BM_TickShare(benchmark::State& state)
         TimerCB(pnl, PANEL_TIMER, EVENT_TIMER_TICK, nullptr, 0, 0);
         if (repaint) {
             for (StripChart* chart : charts) {
-                if (chart) {
-                    chart->updateView();
-                    chart->replot(QCustomPlot::rpQueuedReplot);
-                }
+                if (chart)
+                    chart->paintFrameNow();
             }
             QCoreApplication::sendPostedEvents();
             QCoreApplication::processEvents();
@@ -291,8 +289,7 @@ void BM_ChartFrame(benchmark::State& state)
     for (auto _ : state) {
         chart->plotAt(next, volts, 4);
         next += 0.05;
-        chart->updateView();
-        chart->replot(QCustomPlot::rpImmediateRefresh);
+        chart->paintFrameNow();
     }
     state.SetLabel(std::to_string(chart->width()) + "x" + std::to_string(chart->height()) + " px");
 }

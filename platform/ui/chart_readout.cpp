@@ -86,7 +86,7 @@ void ChartReadout::showAt(int x)
     box_->position->setPixelPosition(QPointF(left ? px - 6 : px + 6, rect->top() + 4));
     line_->setVisible(true);
     box_->setVisible(true);
-    plot_->replot(QCustomPlot::rpQueuedReplot);
+    plot_->update();
 }
 
 void ChartReadout::hide()
@@ -95,7 +95,7 @@ void ChartReadout::hide()
         return;
     line_->setVisible(false);
     box_->setVisible(false);
-    plot_->replot(QCustomPlot::rpQueuedReplot);
+    plot_->update();
 }
 
 bool ChartReadout::visible() const

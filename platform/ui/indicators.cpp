@@ -12,6 +12,9 @@ const QString kNoValue = QStringLiteral("---");
 const QColor kStaleText(150, 150, 150);
 constexpr int kPadding = 4;            // [px] between frame and text
 constexpr double kTextToHeight = 0.62; // text height per readout height
+// Texts remembered laid out per readout: more than the values noise cycles
+// through, few enough to stay small.
+constexpr int kRememberedTexts = 64;
 } // namespace
 
 // ---- Readout -----------------------------------------------------------------
@@ -34,7 +37,18 @@ void Readout::setDisplayText(const QString& text)
     if (text == text_)
         return;
     text_ = text;
-    update();
+    const qint64 since = painted_.isValid() ? painted_.elapsed() : repaintIntervalMs_; // [ms]
+    if (since >= repaintIntervalMs_) {
+        update();
+        return;
+    }
+    if (!repaintLater_) {
+        repaintLater_ = new QTimer(this);
+        repaintLater_->setSingleShot(true);
+        connect(repaintLater_, &QTimer::timeout, this, qOverload<>(&QWidget::update));
+    }
+    if (!repaintLater_->isActive())
+        repaintLater_->start(int(repaintIntervalMs_ - since));
 }
 
 void Readout::setStale(bool stale)
@@ -73,9 +87,29 @@ QFont Readout::shownFont() const
     return shownFont(nullptr);
 }
 
+const Readout::Shaped& Readout::shaped(const QString& text) const
+{
+    auto found = shaped_.constFind(text);
+    if (found != shaped_.constEnd())
+        return *found;
+    if (shaped_.size() >= kRememberedTexts)
+        shaped_.clear();
+    Shaped laidOut;
+    laidOut.text.setText(text);
+    laidOut.text.setTextFormat(Qt::PlainText);
+    laidOut.text.prepare(QTransform(), paintFont_);
+    laidOut.width = QFontMetrics(paintFont_).horizontalAdvance(text);
+    return *shaped_.insert(text, laidOut);
+}
+
+int Readout::textWidth(const QString& text) const
+{
+    return remembersTexts_ ? shaped(text).width : QFontMetrics(paintFont_).horizontalAdvance(text);
+}
+
 QFont Readout::shownFont(bool* fits) const
 {
-    const int across = QFontMetrics(paintFont_).horizontalAdvance(text_);
+    const int across = textWidth(text_);
     const int room = textRoom();
     if (fits)
         *fits = across <= room;
@@ -110,6 +144,8 @@ void Readout::updatePaintFont()
             wanted = std::min(wanted, baseSize * textRoom() / across);
         grown.setPixelSize(std::max(wanted, base.height() * 3 / 4));
     }
+    if (grown != paintFont_)
+        shaped_.clear();
     paintFont_ = grown;
 }
 
@@ -174,12 +210,15 @@ const QPixmap& Readout::backdrop()
         for (QWidget* w : beneath)
             w->render(&backdrop_, QPoint(), QRegion(QRect(mapTo(w, QPoint(0, 0)), size())),
                       QWidget::DrawWindowBackground);
+        QPainter painter(&backdrop_);
+        drawFrame(&painter);
     }
     return backdrop_;
 }
 
 void Readout::paintEvent(QPaintEvent*)
 {
+    painted_.start();
     const QPixmap& beneath = backdrop();
     QPainter painter(this);
     painter.drawPixmap(0, 0, beneath);
@@ -192,15 +231,27 @@ void Readout::paintEvent(QPaintEvent*)
             fill = QColor::fromHsv(fill.hsvHue(), fill.hsvSaturation() / 5, std::max(fill.value(), 200));
         painter.fillRect(inside, fill);
     }
-    drawFrame(&painter);
     QColor ink = foreground_.isValid() ? foreground_ : palette().color(QPalette::WindowText);
     if (stale_ || !isEnabled())
         ink = kStaleText;
     painter.setPen(ink);
     bool fits = false;
     const QFont font = shownFont(&fits);
-    painter.setFont(font);
     const QRect room = inside.adjusted(kPadding, 0, -kPadding, 0);
+    if (fits && remembersTexts_) {
+        // As drawText would place it, from the text laid out once.
+        const Shaped& text = shaped(text_);
+        const QSizeF size(text.width, text.text.size().height());
+        qreal x = room.left();
+        if (alignment_ & Qt::AlignRight)
+            x = room.left() + room.width() - size.width();
+        else if (alignment_ & Qt::AlignHCenter)
+            x = room.left() + (room.width() - size.width()) / 2;
+        const qreal y = room.top() + (room.height() - size.height()) / 2;
+        painter.drawStaticText(QPointF(x, y), text.text);
+        return;
+    }
+    painter.setFont(font);
     // A text measured to fit is not measured again to be cut.
     const QString shown = fits ? text_ : QFontMetrics(font).elidedText(text_, Qt::ElideRight, room.width());
     painter.drawText(room, static_cast<int>(alignment_), shown);
@@ -225,6 +276,8 @@ void NumericIndicator::setValue(double value)
 
 void NumericIndicator::roomChanged()
 {
+    widths_.clear(); // the font may be another one
+
     setDisplayText(format(value_));
 }
 
@@ -250,11 +303,8 @@ QString NumericIndicator::format(double value) const
     // Chosen at the widget's own font: a form that fits there is drawn
     // smaller if it does not fit at the grown size, so an exponent form
     // keeps its digits.
-    const QFontMetrics metrics(font());
     const int room = textRoom();
-    auto fits = [&](const QString& text) {
-        return room > 0 ? metrics.horizontalAdvance(text) <= room : text.size() <= 10;
-    };
+    auto fits = [&](const QString& text) { return room > 0 ? widthInFont(text) <= room : text.size() <= 10; };
     const QString fixed = QString::number(value, 'f', decimals());
     if (fits(fixed))
         return fixed;
@@ -264,6 +314,16 @@ QString NumericIndicator::format(double value) const
             return exponent;
     }
     return QString::number(value, 'e', 0);
+}
+
+int NumericIndicator::widthInFont(const QString& text) const
+{
+    auto found = widths_.constFind(text);
+    if (found != widths_.constEnd())
+        return *found;
+    if (widths_.size() >= kRememberedTexts)
+        widths_.clear();
+    return *widths_.insert(text, QFontMetrics(font()).horizontalAdvance(text));
 }
 
 // ---- RingIndicator -----------------------------------------------------------
@@ -345,6 +405,11 @@ TextMessage::TextMessage(QWidget* parent)
     setFrameShadow(QFrame::Plain);
     setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     setScalesWithHeight(false);
+    // A status line changes with every tick at a fast timer: read by a
+    // person, it need not be painted faster than it can be read, and
+    // painting a long text costs as much as a reading.
+    setRemembersTexts(false);
+    setRepaintInterval(250);
     setMinimumChars(12);
     setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     QFont plain = font();

@@ -12,10 +12,13 @@
 #include "value_labels.h"
 
 #include <QColor>
+#include <QElapsedTimer>
 #include <QFrame>
 #include <QHash>
 #include <QPixmap>
+#include <QStaticText>
 #include <QString>
+#include <QTimer>
 
 class Readout : public QFrame {
     Q_OBJECT
@@ -46,6 +49,11 @@ protected:
     void setTextAlignment(Qt::Alignment alignment) { alignment_ = alignment; }
     // Whether the text grows with the readout's height.
     void setScalesWithHeight(bool scales) { scales_ = scales; }
+    // Whether texts are kept laid out for when they come again (a reading's
+    // do; a message with a count in it does not).
+    void setRemembersTexts(bool remembers) { remembersTexts_ = remembers; }
+    // A new text is painted at most this often [ms]; 0: at once.
+    void setRepaintInterval(int ms) { repaintIntervalMs_ = ms; }
 
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -68,16 +76,30 @@ private:
     int minimumChars_ = 10;
     Qt::Alignment alignment_ = Qt::AlignRight | Qt::AlignVCenter;
     bool scales_ = true;
+    bool remembersTexts_ = true;
+    int repaintIntervalMs_ = 0;
+    QElapsedTimer painted_;
+    QTimer* repaintLater_ = nullptr;
     QFont paintFont_;
-    // What the widgets beneath draw where the readout stands: the readout
-    // paints it itself and is opaque, so a new reading repaints the readout
-    // alone, not the group box around it. Made again once anything beneath
-    // may look different there.
+    // What the widgets beneath draw where the readout stands, and the
+    // readout's frame over it: the readout paints it itself and is opaque,
+    // so a new reading repaints the readout alone, not the group box around
+    // it. Made again once anything beneath may look different there.
     QPixmap backdrop_;
     QWidget* watchedParent_ = nullptr;
     const QPixmap& backdrop();
     // The same, and whether the text fits across in it as it is.
     QFont shownFont(bool* fits) const;
+    // A text laid out in the paint font, and its width [px]: new readings
+    // cycle through a few texts (a meter's last digits), and laying a text
+    // out (shaping it) costs more than painting it.
+    struct Shaped {
+        QStaticText text;
+        int width = 0;
+    };
+    const Shaped& shaped(const QString& text) const;
+    int textWidth(const QString& text) const;
+    mutable QHash<QString, Shaped> shaped_;
 };
 
 // A double with a fixed number of decimals (the panel file's "decimals"),
@@ -97,8 +119,12 @@ protected:
 private:
     int decimals() const;
     QString format(double value) const;
+    // Width [px] of a text in the widget's own font, remembered as the
+    // shaped texts are.
+    int widthInFont(const QString& text) const;
 
     double value_;
+    mutable QHash<QString, int> widths_;
 };
 
 // An integer code shown through the panel file's value labels

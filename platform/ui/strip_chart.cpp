@@ -22,28 +22,37 @@ constexpr double kNarrowestStart = 10.0; // [s] the view of a young history
 constexpr double kWheelZoom = 0.85;      // range factor per wheel notch
 const QColor kHiddenTrace(160, 160, 160);
 
-// The picture's buffer, cleared to the chart's background instead of to
-// transparent: a frame is then drawn onto an opaque picture and shown by
-// copying it, with no fill of the widget beneath and no blending.
-class OpaqueBuffer : public QCPPaintBufferPixmap {
+// A frame is painted straight onto the window (paintEvent), not drawn into
+// a buffer and then copied there: the copy alone cost as much as drawing the
+// traces. QCustomPlot's own replots (on a resize, a drag) still lay out and
+// draw their layers into a paint buffer; this one is a single pixel, never
+// shown, so what they draw there is clipped away at once.
+class UnshownBuffer : public QCPAbstractPaintBuffer {
 public:
-    OpaqueBuffer(const QSize& size, double ratio, QColor background)
-        : QCPPaintBufferPixmap(size, ratio)
-        , background_(background)
+    UnshownBuffer()
+        : QCPAbstractPaintBuffer(QSize(1, 1), 1.0)
+        , pixel_(1, 1)
     {
     }
-    void clear(const QColor&) override { mBuffer.fill(background_); }
+    QCPPainter* startPainting() override { return new QCPPainter(&pixel_); }
+    void draw(QCPPainter*) const override { }
+    void clear(const QColor&) override { }
+
+protected:
+    void reallocateBuffer() override { }
 
 private:
-    QColor background_;
+    QPixmap pixel_;
 };
 
 // A legend entry that measures its text only when the text or the font
-// changed: the layout asks every entry's size at every frame, and each
-// answer would shape the text anew.
+// changed, and draws from a picture of itself made then: the layout asks
+// every entry's size at every frame and each frame draws it, and each would
+// shape the text anew.
 class LegendEntry : public QCPPlottableLegendItem {
 public:
     using QCPPlottableLegendItem::QCPPlottableLegendItem;
+
     QSize minimumOuterSizeHint() const override
     {
         const QString name = mPlottable->name();
@@ -62,7 +71,53 @@ public:
         return size_;
     }
 
+protected:
+    void draw(QCPPainter* painter) override
+    {
+        // Vector output (PDF, SVG) keeps its text as text.
+        if (painter->modes() & (QCPPainter::pmVectorized | QCPPainter::pmNoCaching)) {
+            QCPPlottableLegendItem::draw(painter);
+            return;
+        }
+        const qreal ratio = painter->device()->devicePixelRatioF();
+        const Look look{mPlottable->name(),
+                        getFont(),
+                        getTextColor(),
+                        mPlottable->pen(),
+                        mParentLegend->iconSize(),
+                        mParentLegend->iconTextPadding(),
+                        mRect.size(),
+                        ratio,
+                        painter->renderHints()};
+        if (picture_.isNull() || !(look == look_)) {
+            picture_ = QPixmap(mRect.size() * ratio);
+            picture_.setDevicePixelRatio(ratio);
+            picture_.fill(Qt::transparent);
+            QCPPainter inPicture(&picture_);
+            inPicture.setRenderHints(painter->renderHints());
+            inPicture.translate(-mRect.topLeft());
+            QCPPlottableLegendItem::draw(&inPicture);
+            look_ = look;
+        }
+        painter->drawPixmap(mRect.topLeft(), picture_);
+    }
+
 private:
+    // All a picture of the entry depends on.
+    struct Look {
+        QString name;
+        QFont font;
+        QColor text;
+        QPen pen;
+        QSize icon;
+        int padding = 0;
+        QSize size;
+        qreal ratio = 1.0;
+        QPainter::RenderHints hints;
+        bool operator==(const Look&) const = default;
+    };
+    QPixmap picture_;
+    Look look_;
     mutable QSize size_;
     mutable QString name_;
     mutable QFont font_;
@@ -85,14 +140,13 @@ StripChart::StripChart(QWidget* parent)
     useTimeAxis(xAxis);
     // The chart's picture covers all of it: what lies beneath need not be
     // painted at each frame. All layers share one buffer (the overlay is
-    // logical, below), the opaque one.
+    // logical, below), the unshown one.
     setAttribute(Qt::WA_OpaquePaintEvent);
-    const QSharedPointer<QCPAbstractPaintBuffer> opaque(
-        new OpaqueBuffer(viewport().size(), bufferDevicePixelRatio(), mBackgroundBrush.color()));
+    const QSharedPointer<QCPAbstractPaintBuffer> unshown(new UnshownBuffer);
     if (mPaintBuffers.isEmpty())
-        mPaintBuffers.append(opaque);
+        mPaintBuffers.append(unshown);
     else
-        mPaintBuffers[0] = opaque;
+        mPaintBuffers[0] = unshown;
     live_->setText(QStringLiteral("Live"));
     live_->setCheckable(true);
     live_->setChecked(true);
@@ -106,8 +160,7 @@ StripChart::StripChart(QWidget* parent)
     axisRect()->setRangeDrag(Qt::Horizontal);
     axisRect()->setRangeZoom(Qt::Horizontal);
     axisRect()->setRangeZoomFactor(kWheelZoom, kWheelZoom);
-    // One paint buffer for everything: a second one for the hover readout
-    // would cost every frame more than the readout's own repaints save.
+    // One paint buffer for everything: frames are painted onto the window.
     layer(QStringLiteral("overlay"))->setMode(QCPLayer::lmLogical);
     setMouseTracking(true);
     setMinimumSize(320, 180);
@@ -116,8 +169,7 @@ StripChart::StripChart(QWidget* parent)
     connect(yAxis, qOverload<const QCPRange&>(&QCPAxis::rangeChanged), this, &StripChart::valueRangeChanged);
     connect(this, &QCustomPlot::legendClick, this,
             [this](QCPLegend*, QCPAbstractLegendItem* item, QMouseEvent*) { legendClicked(item); });
-    // Ticks are made at the start of a layout, from the axis' width at the
-    // last one: after a resize, lay out once more so they fit the new width.
+    // The same for QCustomPlot's own replots (see paintEvent).
     connect(this, &QCustomPlot::beforeReplot, this, [this] {
         if (viewport().width() != laidOutWidth_) {
             laidOutWidth_ = viewport().width();
@@ -151,7 +203,20 @@ void StripChart::paintFrame()
     // A following view moves under a resting cursor: read there again.
     if (readout_.visible())
         readout_.showAt(hoverX_);
-    replot(rpQueuedReplot);
+    update(frameRegion());
+}
+
+void StripChart::paintFrameNow()
+{
+    updateView();
+    repaint(frameRegion());
+}
+
+QRegion StripChart::frameRegion() const
+{
+    // The Live button above the chart does not change with a frame: leaving
+    // it out spares repainting it (its style's bevel) at every frame.
+    return QRegion(rect()).subtracted(live_->geometry());
 }
 
 void StripChart::configure(int traceCount, double historySeconds, int maxPointsPerTrace)
@@ -505,7 +570,7 @@ void StripChart::wheelEvent(QWheelEvent* event)
         const double notches = event->angleDelta().y() / 120.0;
         if (notches != 0) {
             yAxis->scaleRange(std::pow(kWheelZoom, notches), yAxis->pixelToCoord(at.y()));
-            replot(rpQueuedReplot);
+            requestReplot();
         }
         event->accept();
         return;
@@ -513,21 +578,19 @@ void StripChart::wheelEvent(QWheelEvent* event)
     QCustomPlot::wheelEvent(event);
 }
 
-void StripChart::paintEvent(QPaintEvent*)
+void StripChart::paintEvent(QPaintEvent* event)
 {
-    // As QCustomPlot paints, without the fill of the background the opaque
-    // buffer already holds.
-    if (const double ratio = devicePixelRatioF(); !qFuzzyCompare(bufferDevicePixelRatio(), ratio)) {
-        setBufferDevicePixelRatio(ratio); // moved to a screen of another density
-        replot(rpQueuedRefresh);
-        return;
-    }
     QCPPainter painter(this);
     if (!painter.isActive())
         return;
-    drawBackground(&painter);
-    for (const QSharedPointer<QCPAbstractPaintBuffer>& buffer : mPaintBuffers)
-        buffer->draw(&painter);
+    // Ticks are made at the start of a layout from the axis' width at the
+    // last one: after a resize, lay out once more so they fit the new width.
+    if (viewport().width() != laidOutWidth_) {
+        laidOutWidth_ = viewport().width();
+        updateLayout();
+    }
+    painter.fillRect(event->rect(), mBackgroundBrush);
+    draw(&painter); // lays out, then draws every layer
 }
 
 void StripChart::resizeEvent(QResizeEvent* event)

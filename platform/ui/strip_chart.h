@@ -79,6 +79,8 @@ public:
     // Applies following and the value axis' scaling now; each frame does it
     // before it paints.
     void updateView();
+    // A frame now (benchmarks): the view applied and the chart repainted.
+    void paintFrameNow();
 
 protected:
     void mouseMoveEvent(QMouseEvent* event) override;
@@ -92,6 +94,8 @@ protected:
 private:
     void requestReplot();
     void paintFrame();
+    // What a frame repaints: the chart without what stands on it unchanged.
+    QRegion frameRegion() const;
     void timeRangeChanged(const QCPRange& range);
     void valueRangeChanged();
     void legendClicked(QCPAbstractLegendItem* item);

@@ -56,9 +56,18 @@ QString TimeTicker::label(double key, const QString& format)
 double TimeTicker::getTickStep(const QCPRange& range)
 {
     const double middle = range.center();
-    utcOffset_ = std::isfinite(middle) && std::fabs(middle) < 1e13
-        ? QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(middle * 1000.0)).offsetFromUtc()
-        : 0;
+    // Local time's offset changes only on a whole minute: asked once a
+    // minute, not at every frame (each asking reads the time zone anew).
+    const double minute = std::isfinite(middle) && std::fabs(middle) < 1e13 ? std::floor(middle / 60.0) : 0.0;
+    if (minute != offsetMinute_ || !offsetKnown_) {
+        const int offset =
+            minute != 0.0 ? QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(minute * 60000.0)).offsetFromUtc() : 0;
+        if (offset != utcOffset_)
+            labels_.clear(); // made in the offset before
+        utcOffset_ = offset;
+        offsetMinute_ = minute;
+        offsetKnown_ = true;
+    }
     // Before the first layout the axis has no width yet: assume a small chart.
     const int pixels = axis_ && axis_->axisRect() && axis_->axisRect()->width() > 0 ? axis_->axisRect()->width() : 300;
     const QVector<int>& widths = labelWidths();
@@ -99,7 +108,17 @@ int TimeTicker::getSubTickCount(double tickStep)
 
 QString TimeTicker::getTickLabel(double tick, const QLocale&, QChar, int)
 {
-    return label(tick, format_);
+    // The same ticks come back frame after frame as the view slides: each
+    // label is made once (making one converts to local time).
+    const auto msecs = static_cast<qint64>(std::llround(tick * 1000.0));
+    if (format_ != labelsFormat_ || labels_.size() > 256) {
+        labels_.clear();
+        labelsFormat_ = format_;
+    }
+    auto found = labels_.constFind(msecs);
+    if (found != labels_.constEnd())
+        return *found;
+    return *labels_.insert(msecs, label(tick, format_));
 }
 
 QVector<double> TimeTicker::createTickVector(double tickStep, const QCPRange& range)

@@ -8,6 +8,8 @@
 
 #include <qcustomplot.h>
 
+#include <QHash>
+
 class TimeTicker : public QCPAxisTicker {
 public:
     // The axis whose width and label font decide the step; it owns the
@@ -37,6 +39,11 @@ private:
     QFont measuredFont_;
     QVector<int> labelWidths_;
     QString format_;
-    double step_ = 1.0; // [s]
-    int utcOffset_ = 0; // local time's offset from UTC over the range [s]
+    double step_ = 1.0;         // [s]
+    int utcOffset_ = 0;         // local time's offset from UTC over the range [s]
+    double offsetMinute_ = 0.0; // the minute it was found for [min since the epoch]
+    bool offsetKnown_ = false;
+    // Labels made, by tick [ms since the epoch], in one format.
+    QHash<qint64, QString> labels_;
+    QString labelsFormat_;
 };
