@@ -8,6 +8,7 @@
 #include "userint_testing.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QFile>
 #include <QFileDialog>
 #include <QFontMetrics>
@@ -86,6 +87,13 @@ protected:
         chart_->replot();
     }
     double newest() const { return (chart_->graph(0)->data()->constEnd() - 1)->key; }
+    double oldest() const { return chart_->graph(0)->data()->constBegin()->key; }
+    // A young history's following view: from its oldest point, the newest in view.
+    void expectFollowsYoung() const
+    {
+        EXPECT_DOUBLE_EQ(chart_->xAxis->range().lower, oldest());
+        EXPECT_TRUE(chart_->xAxis->range().contains(newest()));
+    }
     QPoint plotCentre() const { return chart_->axisRect()->rect().center(); }
     void wheel(QPoint at, int notches)
     {
@@ -152,7 +160,7 @@ TEST_F(Chart, FollowsTheNewestDataUntilTheOperatorZoomsOrPansAndLiveOrADoubleCli
     plot(30, {0.1, 0.2, 0.3, 0.4});
     EXPECT_TRUE(chart_->following());
     EXPECT_TRUE(chart_->liveButton()->isVisible());
-    EXPECT_DOUBLE_EQ(chart_->xAxis->range().upper, newest());
+    expectFollowsYoung();
 
     // The wheel zooms the time axis and holds the view; the history goes on.
     const double before = chart_->xAxis->range().size();
@@ -178,7 +186,7 @@ TEST_F(Chart, FollowsTheNewestDataUntilTheOperatorZoomsOrPansAndLiveOrADoubleCli
     QTest::mouseClick(chart_->liveButton(), Qt::LeftButton);
     frame();
     EXPECT_TRUE(chart_->following());
-    EXPECT_DOUBLE_EQ(chart_->xAxis->range().upper, newest());
+    expectFollowsYoung();
 
     // The wheel over the value axis fixes it; a double-click follows and
     // scales it again.
@@ -193,8 +201,56 @@ TEST_F(Chart, FollowsTheNewestDataUntilTheOperatorZoomsOrPansAndLiveOrADoubleCli
     frame();
     EXPECT_TRUE(chart_->following());
     EXPECT_FALSE(chart_->valueAxisFixed());
-    EXPECT_DOUBLE_EQ(chart_->xAxis->range().upper, newest());
+    expectFollowsYoung();
     EXPECT_LT(chart_->yAxis->range().upper, 0.5) << "not scaled to the traces again";
+}
+
+TEST_F(Chart, TheFollowingViewFillsThenSlidesByPixelsAndAFrameOfNewPointsShowsWhatAWholeRepaintShows)
+{
+    // Ten minutes at the fastest timer, as the timer plots them, a frame
+    // every third plot.
+    const double start = std::floor(QDateTime::currentSecsSinceEpoch() / 3600.0) * 3600.0 + 7200.0;
+    auto feed = [&](int from, int to, bool step = false, int framesEvery = 3) {
+        for (int i = from; i < to; ++i) {
+            const double t = i * 0.05; // [s]
+            const double values[4] = {step ? 0.9 : 0.3 * std::sin(t / 7.0), 0.5 * std::cos(t / 3.0), std::sin(t), -0.5};
+            chart_->plotAt(start + t, values, 4);
+            if (i % framesEvery == 0)
+                chart_->paintFrameNow();
+        }
+    };
+    // A young history fills a view from its oldest point, widening in steps.
+    feed(0, 500); // 25 s
+    EXPECT_DOUBLE_EQ(chart_->xAxis->range().lower, start);
+    EXPECT_DOUBLE_EQ(chart_->xAxis->range().size(), 30.0);
+    // Five minutes on, the view slides, the newest point in its last pixel.
+    feed(500, 12000);
+    const QCPRange view = chart_->xAxis->range();
+    EXPECT_DOUBLE_EQ(view.size(), 300.0);
+    EXPECT_GE(view.upper, newest());
+    EXPECT_LT(view.upper - newest(), view.size() / chart_->axisRect()->width());
+
+    // What frames of new points drew, against the chart drawn whole: just
+    // after the view slid a pixel (and the chart was drawn whole), the first
+    // trace steps up within the value axis, a long stroke to draw.
+    int i = 12000;
+    for (const QCPRange before = chart_->xAxis->range(); chart_->xAxis->range() == before; ++i)
+        feed(i, i + 1, false, 1);
+    feed(i, i + 5, true, 1); // 0.25 s, within the pixel
+    const QImage framed = chart_->grab().toImage();
+    chart_->setTraceLabel(1, kLabels[0]); // the same label: drawn whole
+    const QImage whole = chart_->grab().toImage();
+    ASSERT_EQ(framed.size(), whole.size());
+    const QRect area = chart_->axisRect()->rect();
+    int traced = 0, differing = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            traced += whole.pixel(x, y) != whole.pixel(area.left() + 1, area.top() + 1);
+            differing += framed.pixel(x, y) != whole.pixel(x, y);
+        }
+    }
+    EXPECT_GT(traced, 500);
+    EXPECT_LT(differing, area.height() / 10) << "pixels differ";
 }
 
 TEST_F(Chart, HoverReadsEveryShownTraceEqualValuesStayApartAndTheLegendHidesATrace)

@@ -16,17 +16,17 @@
 #include <cmath>
 
 namespace {
-constexpr int kFrameMs = 16;             // about 60 frames per second
-constexpr double kShortestView = 1.0;    // [s] zoomed in as far as it goes
-constexpr double kNarrowestStart = 10.0; // [s] the view of a young history
-constexpr double kWheelZoom = 0.85;      // range factor per wheel notch
+constexpr int kFrameMs = 16;          // about 60 frames per second
+constexpr double kShortestView = 1.0; // [s] zoomed in as far as it goes
+// The views a young history fills, from the left, before the view slides [s].
+constexpr double kYoungSpans[] = {10, 15, 20, 30, 45, 60, 90, 120, 180, 240};
+constexpr double kWheelZoom = 0.85; // range factor per wheel notch
 const QColor kHiddenTrace(160, 160, 160);
 
-// A frame is painted straight onto the window (paintEvent), not drawn into
-// a buffer and then copied there: the copy alone cost as much as drawing the
-// traces. QCustomPlot's own replots (on a resize, a drag) still lay out and
-// draw their layers into a paint buffer; this one is a single pixel, never
-// shown, so what they draw there is clipped away at once.
+// The chart keeps its own picture (StripChart::picture_) and draws new
+// points onto it. QCustomPlot's own replots (on a resize, a drag) still lay
+// out and draw their layers into a paint buffer; this one is a single pixel,
+// never shown, so what they draw there is clipped away at once.
 class UnshownBuffer : public QCPAbstractPaintBuffer {
 public:
     UnshownBuffer()
@@ -203,13 +203,106 @@ void StripChart::paintFrame()
     // A following view moves under a resting cursor: read there again.
     if (readout_.visible())
         readout_.showAt(hoverX_);
-    update(frameRegion());
+    if (pictureCurrent()) {
+        const QRect added = drawNewPoints();
+        if (!added.isEmpty())
+            update(added);
+    } else
+        update(frameRegion());
 }
 
 void StripChart::paintFrameNow()
 {
     updateView();
-    repaint(frameRegion());
+    if (pictureCurrent()) {
+        const QRect added = drawNewPoints();
+        if (!added.isEmpty())
+            repaint(added);
+    } else
+        repaint(frameRegion());
+}
+
+StripChart::PictureKey StripChart::pictureKey() const
+{
+    return {viewport(),     devicePixelRatioF(), xAxis->range(),     yAxis->range(),
+            xAxis->label(), yAxis->label(),      readout_.visible(), looks_};
+}
+
+bool StripChart::pictureCurrent() const
+{
+    // The hover readout moves with the cursor: drawn anew each time.
+    return !picture_.isNull() && !pictureStale_ && !readout_.visible() && pictureKey() == pictured_;
+}
+
+void StripChart::renderPicture()
+{
+    const qreal ratio = devicePixelRatioF();
+    if (picture_.size() != size() * ratio || picture_.devicePixelRatio() != ratio) {
+        picture_ = QPixmap(size() * ratio);
+        picture_.setDevicePixelRatio(ratio);
+    }
+    QCPPainter painter(&picture_);
+    // Ticks are made at the start of a layout from the axis' width at the
+    // last one: after a resize, lay out once more so they fit the new width.
+    if (viewport().width() != laidOutWidth_) {
+        laidOutWidth_ = viewport().width();
+        updateLayout();
+    }
+    painter.fillRect(rect(), mBackgroundBrush);
+    draw(&painter); // lays out, then draws every layer
+    pictured_ = pictureKey();
+    pictureStale_ = false;
+    drawnUpTo_.fill(-std::numeric_limits<double>::infinity(), graphCount());
+    dashOffsets_.fill(0.0, graphCount());
+    for (int k = 0; k < graphCount(); ++k)
+        if (!graph(k)->data()->isEmpty())
+            drawnUpTo_[k] = (graph(k)->data()->constEnd() - 1)->key;
+}
+
+QRect StripChart::drawNewPoints()
+{
+    // The segments from each trace's last drawn point to its new ones, as
+    // the trace's line draws them, clipped as QCustomPlot clips its traces.
+    const QRect clip = axisRect()->rect().translated(0, -1);
+    QCPPainter painter(&picture_);
+    painter.setClipRect(clip);
+    QRectF added;
+    bool drewAny = false;
+    for (int k = 0; k < graphCount() && k < drawnUpTo_.size(); ++k) {
+        const QCPGraph* trace = graph(k);
+        const QSharedPointer<QCPGraphDataContainer> data = trace->data();
+        auto it = data->findEnd(drawnUpTo_[k], false); // the first point after the last drawn
+        if (it == data->constEnd())
+            continue;
+        const double newest = (data->constEnd() - 1)->key;
+        if (!trace->visible()) {
+            drawnUpTo_[k] = newest;
+            continue;
+        }
+        painter.setAntialiasing(trace->antialiased());
+        QPen pen = trace->pen();
+        const double unit = std::max(1.0, pen.widthF()); // [px] per dash unit
+        auto from = it == data->constBegin() ? data->constEnd() : it - 1;
+        for (; it != data->constEnd(); from = it, ++it) {
+            // A missing value is a gap, as in the whole trace.
+            if (from == data->constEnd() || std::isnan(from->value) || std::isnan(it->value))
+                continue;
+            const QLineF segment(xAxis->coordToPixel(from->key), yAxis->coordToPixel(from->value),
+                                 xAxis->coordToPixel(it->key), yAxis->coordToPixel(it->value));
+            // A dashed trace keeps its dashes' rhythm across the segments.
+            pen.setDashOffset(dashOffsets_[k]);
+            painter.setPen(pen);
+            painter.drawLine(segment);
+            dashOffsets_[k] += segment.length() / unit;
+            const QRectF bounds = QRectF(segment.p1(), segment.p2()).normalized();
+            added = drewAny ? added.united(bounds) : bounds;
+            drewAny = true;
+        }
+        drawnUpTo_[k] = newest;
+    }
+    if (!drewAny)
+        return {};
+    return added.toAlignedRect().adjusted(-2, -2, 2, 2).intersected(clip);
 }
 
 QRegion StripChart::frameRegion() const
@@ -225,6 +318,7 @@ void StripChart::configure(int traceCount, double historySeconds, int maxPointsP
     maxPoints_ = std::max(2, maxPointsPerTrace);
     trimmedSinceCompact_ = 0;
     valuesChanged_ = true;
+    ++looks_;
     clearGraphs();
     for (int k = 0; k < traceCount; ++k) {
         QCPGraph* graph = addGraph();
@@ -238,7 +332,7 @@ void StripChart::configure(int traceCount, double historySeconds, int maxPointsP
     }
     const QSignalBlocker block(xAxis);
     const double now = std::max(lastKey_, startWall_);
-    xAxis->setRange(now - kNarrowestStart, now);
+    xAxis->setRange(now - kYoungSpans[0], now);
     requestReplot();
 }
 
@@ -247,6 +341,7 @@ bool StripChart::setTraceLabel(int trace, const QString& label)
     if (trace < 1 || trace > graphCount())
         return false;
     graph(trace - 1)->setName(label);
+    ++looks_;
     requestReplot();
     return true;
 }
@@ -265,6 +360,7 @@ void StripChart::setTraceShown(int trace, bool shown)
     valuesChanged_ = true;
     if (QCPPlottableLegendItem* item = legend->itemWithPlottable(g))
         item->setTextColor(shown ? Qt::black : kHiddenTrace);
+    ++looks_;
     readout_.hide();
     requestReplot();
 }
@@ -290,8 +386,12 @@ bool StripChart::trim(QCPGraphDataContainer& data, double now, bool shown)
     const bool counted = shown && haveScanned_ && !valuesChanged_;
     for (auto it = data.constBegin(); counted && it != cut && !changesView; ++it)
         changesView = scaledFor_.contains(it->key) && !std::isnan(it->value) && !valueLeaves(it->value);
-    if (cut != data.constBegin())
+    if (cut != data.constBegin()) {
+        // A point leaving the picture's view is drawn out of it anew.
+        if ((cut - 1)->key >= xAxis->range().lower)
+            pictureStale_ = true;
         data.removeBefore(cut->key);
+    }
     return changesView;
 }
 
@@ -306,7 +406,9 @@ void StripChart::plotAt(double key, const double* values, int count)
     // clock set back: trimming by key then keeps exactly the history.
     const double now = std::max(key, lastKey_ + 1e-6); // seconds since the epoch
     lastKey_ = now;
-    // A following view takes the new point in as it slides (updateView).
+    // A following view takes the new point in as it slides (updateView),
+    // or at once where it already holds the point's time.
+    const bool entersScanned = following_ && haveScanned_ && !valuesChanged_ && scaledFor_.contains(now);
     if (!following_ && xAxis->range().contains(now))
         valuesChanged_ = true;
     for (int k = 0; k < graphCount() && k < count; ++k) {
@@ -316,6 +418,10 @@ void StripChart::plotAt(double key, const double* values, int count)
         const double value = std::fabs(values[k]) <= largestDrawable() ? values[k] : std::nan("");
         const int before = data->size();
         data->add(QCPGraphData(now, value));
+        if (entersScanned && graph(k)->visible() && !std::isnan(value)) {
+            valueEnters(value);
+            valuesEntered_ = true;
+        }
         if (trim(*data, now, graph(k)->visible()))
             valuesChanged_ = true;
         if (k == 0)
@@ -332,25 +438,49 @@ void StripChart::plotAt(double key, const double* values, int count)
 void StripChart::updateView()
 {
     settingView_ = true;
-    if (following_ && graphCount() > 0 && !graph(0)->data()->isEmpty()) {
-        const double oldest = graph(0)->data()->constBegin()->key;
-        const double widest = std::min(kDefaultViewSeconds, historySeconds_);
-        const double span = std::min(std::max(lastKey_ - oldest, std::min(kNarrowestStart, widest)), widest);
-        xAxis->setRange(lastKey_ - span, lastKey_);
-    }
-    if (!valueAxisFixed_ && (valuesChanged_ || !haveScanned_ || xAxis->range() != scaledFor_)) {
-        const QCPRange view = xAxis->range();
-        const bool have = (haveScanned_ && !valuesChanged_ && slideValues(view)) || scanValues(view);
-        scaledFor_ = view;
-        valuesChanged_ = false;
-        haveScanned_ = have;
-        if (have) {
+    if (following_ && graphCount() > 0 && !graph(0)->data()->isEmpty())
+        xAxis->setRange(followingView(graph(0)->data()->constBegin()->key));
+    if (!valueAxisFixed_) {
+        bool rescale = valuesEntered_;
+        if (valuesChanged_ || !haveScanned_ || xAxis->range() != scaledFor_) {
+            const QCPRange view = xAxis->range();
+            const bool have = (haveScanned_ && !valuesChanged_ && slideValues(view)) || scanValues(view);
+            scaledFor_ = view;
+            valuesChanged_ = false;
+            haveScanned_ = have;
+            rescale = true;
+        }
+        if (rescale && haveScanned_) {
             // A flat trace still gets a visible band around it.
             const double margin = std::max(0.05 * scannedValues_.size(), 0.01);
             yAxis->setRange(scannedValues_.lower - margin, scannedValues_.upper + margin);
         }
     }
+    valuesEntered_ = false;
     settingView_ = false;
+}
+
+QCPRange StripChart::followingView(double oldest) const
+{
+    const double widest = std::min(kDefaultViewSeconds, historySeconds_);
+    const double age = lastKey_ - oldest; // [s]
+    if (age < widest) {
+        // A young history fills a view from the left that widens in steps:
+        // the axes stay put between steps, so a frame draws only the new
+        // points instead of the whole chart.
+        for (double span : kYoungSpans)
+            if (span >= age && span < widest)
+                return {oldest, oldest + span};
+        return {oldest, oldest + widest};
+    }
+    // Then the view slides a whole pixel at a time, the newest point in its
+    // last pixel: between steps the axes again stay put.
+    double upper = lastKey_;
+    if (const int pixels = axisRect()->width(); pixels > 0) {
+        const double perPixel = widest / pixels; // [s]
+        upper = std::ceil(lastKey_ / perPixel) * perPixel;
+    }
+    return {upper - widest, upper};
 }
 
 bool StripChart::scanValues(const QCPRange& view)
@@ -490,7 +620,11 @@ bool StripChart::exportView(const QString& path, QString* error)
     }
     readout_.hide();
     updateView();
-    return saveChartPicture(this, path, format, error);
+    const bool saved = saveChartPicture(this, path, format, error);
+    // Saving lays the chart out at the picture's size: lay out again.
+    ++looks_;
+    update(frameRegion());
+    return saved;
 }
 
 void StripChart::exportWithDialog(const QString& caption, const QString& filter, const QString& suffix)
@@ -580,17 +714,22 @@ void StripChart::wheelEvent(QWheelEvent* event)
 
 void StripChart::paintEvent(QPaintEvent* event)
 {
-    QCPPainter painter(this);
-    if (!painter.isActive())
-        return;
-    // Ticks are made at the start of a layout from the axis' width at the
-    // last one: after a resize, lay out once more so they fit the new width.
-    if (viewport().width() != laidOutWidth_) {
-        laidOutWidth_ = viewport().width();
-        updateLayout();
+    if (!pictureCurrent()) {
+        renderPicture();
+        // Asked to show a part, while all of it changed.
+        if (!frameRegion().subtracted(event->region()).isEmpty())
+            update(frameRegion());
     }
-    painter.fillRect(event->rect(), mBackgroundBrush);
-    draw(&painter); // lays out, then draws every layer
+    QPainter painter(this);
+    const qreal ratio = picture_.devicePixelRatio();
+    for (const QRect& part : event->region())
+        painter.drawPixmap(part, picture_, QRectF(QPointF(part.topLeft()) * ratio, QSizeF(part.size()) * ratio));
+}
+
+void StripChart::changeEvent(QEvent* event)
+{
+    QCustomPlot::changeEvent(event);
+    ++looks_; // fonts, palette, style: the picture is made anew
 }
 
 void StripChart::resizeEvent(QResizeEvent* event)

@@ -90,12 +90,39 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void requestReplot();
     void paintFrame();
     // What a frame repaints: the chart without what stands on it unchanged.
     QRegion frameRegion() const;
+    // The view of the last minutes that follows the newest data.
+    QCPRange followingView(double oldest) const;
+
+    // The chart's picture: made whole when anything but new points changed
+    // it; a frame that only adds points draws their segments onto it and
+    // repaints the strip they fall in, not the whole chart.
+    struct PictureKey {
+        QRect viewport;
+        qreal ratio = 1.0;
+        QCPRange time, value;
+        QString timeLabel, valueLabel;
+        bool overlay = false;
+        quint64 looks = 0;
+        bool operator==(const PictureKey&) const = default;
+    };
+    PictureKey pictureKey() const;
+    bool pictureCurrent() const;
+    void renderPicture();
+    // Draws the points plotted since onto the picture; where, or empty.
+    QRect drawNewPoints();
+    QPixmap picture_;
+    PictureKey pictured_;
+    bool pictureStale_ = true;    // a point drawn in it left the history
+    quint64 looks_ = 0;           // counts changes of looks the key holds no other sign of
+    QVector<double> drawnUpTo_;   // per trace: the newest point's key in the picture
+    QVector<double> dashOffsets_; // per trace: where its dashes are, in pen widths
     void timeRangeChanged(const QCPRange& range);
     void valueRangeChanged();
     void legendClicked(QCPAbstractLegendItem* item);
@@ -147,8 +174,9 @@ private:
     int atUpper_ = 0;
     bool haveScanned_ = false;
     bool valuesChanged_ = true;
-    int laidOutWidth_ = -1; // [px] the width ticks were last made for
-    int hoverX_ = 0;        // [px] where the cursor rests over the plot
+    bool valuesEntered_ = false; // new points counted into the extremes since the last view
+    int laidOutWidth_ = -1;      // [px] the width ticks were last made for
+    int hoverX_ = 0;             // [px] where the cursor rests over the plot
     ChartReadout readout_;
     QToolButton* live_;
 };
