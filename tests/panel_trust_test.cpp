@@ -351,8 +351,22 @@ TEST_F(PanelTrust, AtTheDefaultAndTheSmallestSizeNothingIsClippedOrOverlaps)
                     << name << ": its text is cut";
             }
             if (auto* readout = qobject_cast<Readout*>(w); readout && !qobject_cast<TextMessage*>(w)) {
-                EXPECT_LE(QFontMetrics(readout->shownFont()).horizontalAdvance(readout->text()), readout->textRoom())
+                const QFontMetrics metrics(readout->shownFont());
+                EXPECT_LE(metrics.horizontalAdvance(readout->text()), readout->textRoom())
                     << name << ": its text is cut";
+                // And painted in that font: its ink as tall as the font's letters.
+                const QImage painted = readout->grab().toImage();
+                const QColor ink = readout->palette().color(QPalette::WindowText);
+                const QRect inside = readout->contentsRect();
+                int inkRows = 0;
+                for (int y = inside.top(); y <= inside.bottom(); ++y)
+                    for (int x = inside.left(); x <= inside.right(); ++x)
+                        if (painted.pixelColor(x, y) == ink || painted.pixelColor(x, y) == Qt::white) {
+                            ++inkRows;
+                            break;
+                        }
+                if (readout->text() != "---")
+                    EXPECT_GE(inkRows, metrics.capHeight() * 8 / 10) << name << ": painted smaller than shown";
             }
             // No sibling covers another.
             for (QWidget* other : all) {

@@ -248,6 +248,7 @@ void Readout::paintEvent(QPaintEvent*)
         else if (alignment_ & Qt::AlignHCenter)
             x = room.left() + (room.width() - size.width()) / 2;
         const qreal y = room.top() + (room.height() - size.height()) / 2;
+        painter.setFont(paintFont_); // the font it was laid out in, or laid out again
         painter.drawStaticText(QPointF(x, y), text.text);
         return;
     }
