@@ -365,8 +365,9 @@ TEST_F(PanelTrust, AtTheDefaultAndTheSmallestSizeNothingIsClippedOrOverlaps)
                             ++inkRows;
                             break;
                         }
-                if (readout->text() != "---")
+                if (readout->text() != "---") {
                     EXPECT_GE(inkRows, metrics.capHeight() * 8 / 10) << name << ": painted smaller than shown";
+                }
             }
             // No sibling covers another.
             for (QWidget* other : all) {
