@@ -169,13 +169,7 @@ StripChart::StripChart(QWidget* parent)
     connect(yAxis, qOverload<const QCPRange&>(&QCPAxis::rangeChanged), this, &StripChart::valueRangeChanged);
     connect(this, &QCustomPlot::legendClick, this,
             [this](QCPLegend*, QCPAbstractLegendItem* item, QMouseEvent*) { legendClicked(item); });
-    // The same for QCustomPlot's own replots (see paintEvent).
-    connect(this, &QCustomPlot::beforeReplot, this, [this] {
-        if (viewport().width() != laidOutWidth_) {
-            laidOutWidth_ = viewport().width();
-            updateLayout();
-        }
-    });
+    connect(this, &QCustomPlot::beforeReplot, this, &StripChart::layOutForWidth);
 
     frameTimer_.setSingleShot(true);
     frameTimer_.setInterval(kFrameMs);
@@ -199,27 +193,33 @@ void StripChart::requestReplot()
 
 void StripChart::paintFrame()
 {
-    updateView();
-    // A following view moves under a resting cursor: read there again.
-    if (readout_.visible())
-        readout_.showAt(hoverX_);
-    if (pictureCurrent()) {
-        const QRect added = drawNewPoints();
-        if (!added.isEmpty())
-            update(added);
-    } else
-        update(frameRegion());
+    update(frameChanges());
 }
 
 void StripChart::paintFrameNow()
 {
+    repaint(frameChanges());
+}
+
+QRegion StripChart::frameChanges()
+{
     updateView();
-    if (pictureCurrent()) {
-        const QRect added = drawNewPoints();
-        if (!added.isEmpty())
-            repaint(added);
-    } else
-        repaint(frameRegion());
+    // A following view moves under a resting cursor: read there again.
+    if (readout_.visible())
+        readout_.showAt(hoverX_);
+    if (pictureCurrent())
+        return drawNewPoints(); // empty when nothing new is in view
+    return frameRegion();
+}
+
+void StripChart::layOutForWidth()
+{
+    // Ticks are made at the start of a layout from the axis' width at the
+    // last one: after a resize, lay out once more so they fit the new width.
+    if (viewport().width() != laidOutWidth_) {
+        laidOutWidth_ = viewport().width();
+        updateLayout();
+    }
 }
 
 StripChart::PictureKey StripChart::pictureKey() const
@@ -242,12 +242,7 @@ void StripChart::renderPicture()
         picture_.setDevicePixelRatio(ratio);
     }
     QCPPainter painter(&picture_);
-    // Ticks are made at the start of a layout from the axis' width at the
-    // last one: after a resize, lay out once more so they fit the new width.
-    if (viewport().width() != laidOutWidth_) {
-        laidOutWidth_ = viewport().width();
-        updateLayout();
-    }
+    layOutForWidth();
     painter.fillRect(rect(), mBackgroundBrush);
     draw(&painter); // lays out, then draws every layer
     pictured_ = pictureKey();

@@ -95,6 +95,11 @@ protected:
 private:
     void requestReplot();
     void paintFrame();
+    // Applies the view and draws what it can onto the picture; what the
+    // window must repaint for it.
+    QRegion frameChanges();
+    // Before QCustomPlot's own replots too.
+    void layOutForWidth();
     // What a frame repaints: the chart without what stands on it unchanged.
     QRegion frameRegion() const;
     // The view of the last minutes that follows the newest data.
