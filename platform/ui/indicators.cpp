@@ -1,5 +1,7 @@
 #include "indicators.h"
 
+#include "remembered.h"
+
 #include <QEvent>
 #include <QPainter>
 #include <QResizeEvent>
@@ -89,17 +91,14 @@ QFont Readout::shownFont() const
 
 const Readout::Shaped& Readout::shaped(const QString& text) const
 {
-    auto found = shaped_.constFind(text);
-    if (found != shaped_.constEnd())
-        return *found;
-    if (shaped_.size() >= kRememberedTexts)
-        shaped_.clear();
-    Shaped laidOut;
-    laidOut.text.setText(text);
-    laidOut.text.setTextFormat(Qt::PlainText);
-    laidOut.text.prepare(QTransform(), paintFont_);
-    laidOut.width = QFontMetrics(paintFont_).horizontalAdvance(text);
-    return *shaped_.insert(text, laidOut);
+    return remembered(shaped_, text, kRememberedTexts, [&] {
+        Shaped laidOut;
+        laidOut.text.setText(text);
+        laidOut.text.setTextFormat(Qt::PlainText);
+        laidOut.text.prepare(QTransform(), paintFont_);
+        laidOut.width = QFontMetrics(paintFont_).horizontalAdvance(text);
+        return laidOut;
+    });
 }
 
 int Readout::textWidth(const QString& text) const
@@ -319,12 +318,7 @@ QString NumericIndicator::format(double value) const
 
 int NumericIndicator::widthInFont(const QString& text) const
 {
-    auto found = widths_.constFind(text);
-    if (found != widths_.constEnd())
-        return *found;
-    if (widths_.size() >= kRememberedTexts)
-        widths_.clear();
-    return *widths_.insert(text, QFontMetrics(font()).horizontalAdvance(text));
+    return remembered(widths_, text, kRememberedTexts, [&] { return QFontMetrics(font()).horizontalAdvance(text); });
 }
 
 // ---- RingIndicator -----------------------------------------------------------

@@ -1,5 +1,7 @@
 #include "time_ticker.h"
 
+#include "remembered.h"
+
 #include <QDateTime>
 #include <QFontMetrics>
 
@@ -59,14 +61,13 @@ double TimeTicker::getTickStep(const QCPRange& range)
     // Local time's offset changes only on a whole minute: asked once a
     // minute, not at every frame (each asking reads the time zone anew).
     const double minute = std::isfinite(middle) && std::fabs(middle) < 1e13 ? std::floor(middle / 60.0) : 0.0;
-    if (minute != offsetMinute_ || !offsetKnown_) {
+    if (minute != offsetMinute_) { // always so the first time: it starts as NaN
         const int offset =
             minute != 0.0 ? QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(minute * 60000.0)).offsetFromUtc() : 0;
         if (offset != utcOffset_)
             labels_.clear(); // made in the offset before
         utcOffset_ = offset;
         offsetMinute_ = minute;
-        offsetKnown_ = true;
     }
     // Before the first layout the axis has no width yet: assume a small chart.
     const int pixels = axis_ && axis_->axisRect() && axis_->axisRect()->width() > 0 ? axis_->axisRect()->width() : 300;
@@ -111,14 +112,11 @@ QString TimeTicker::getTickLabel(double tick, const QLocale&, QChar, int)
     // The same ticks come back frame after frame as the view slides: each
     // label is made once (making one converts to local time).
     const auto msecs = static_cast<qint64>(std::llround(tick * 1000.0));
-    if (format_ != labelsFormat_ || labels_.size() > 256) {
+    if (format_ != labelsFormat_) {
         labels_.clear();
         labelsFormat_ = format_;
     }
-    auto found = labels_.constFind(msecs);
-    if (found != labels_.constEnd())
-        return *found;
-    return *labels_.insert(msecs, label(tick, format_));
+    return remembered(labels_, msecs, 256, [&] { return label(tick, format_); });
 }
 
 QVector<double> TimeTicker::createTickVector(double tickStep, const QCPRange& range)

@@ -10,6 +10,8 @@
 
 #include <QHash>
 
+#include <cmath>
+
 class TimeTicker : public QCPAxisTicker {
 public:
     // The axis whose width and label font decide the step; it owns the
@@ -41,8 +43,7 @@ private:
     QString format_;
     double step_ = 1.0;         // [s]
     int utcOffset_ = 0;         // local time's offset from UTC over the range [s]
-    double offsetMinute_ = 0.0; // the minute it was found for [min since the epoch]
-    bool offsetKnown_ = false;
+    double offsetMinute_ = NAN; // the minute it was found for [min since the epoch]
     // Labels made, by tick [ms since the epoch], in one format.
     QHash<qint64, QString> labels_;
     QString labelsFormat_;
