@@ -6,12 +6,21 @@ set -euo pipefail
 
 work=$(mktemp -d)
 started=()
+# Stopped newest first, so X clients go while their server is still there.
+# A process that outlives SIGTERM by 10 s is killed and named.
 cleanup() {
-    local pid
-    for pid in "${started[@]}"; do
+    local i n pid
+    for ((n = ${#started[@]} - 1; n >= 0; n--)); do
+        pid=${started[n]}
         kill "$pid" 2>/dev/null || true
-    done
-    for pid in "${started[@]}"; do
+        for i in $(seq 100); do
+            kill -0 "$pid" 2>/dev/null || break
+            sleep 0.1
+        done
+        if kill -0 "$pid" 2>/dev/null; then
+            echo "note: $(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null) ignored SIGTERM for 10 s; killed" >&2
+            kill -KILL "$pid" 2>/dev/null || true
+        fi
         wait "$pid" 2>/dev/null || true
     done
     rm -rf "$work"
@@ -30,15 +39,17 @@ stage_install() {
         fail "cmake --install failed: $(cat "$work/install.log")"
 }
 
-# start_xvfb: an X server on a free display, without TCP; sets DISPLAY.
+# start_xvfb: an X server on a free display, without TCP, that answers a
+# client; sets DISPLAY. -noreset: a server that resets when its last client
+# leaves refuses the next one for a moment.
 start_xvfb() {
-    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+    Xvfb -displayfd 3 -noreset -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
     started+=($!)
     local i
     for i in $(seq 100); do
         if grep -q . "$work/display" 2>/dev/null; then
             export DISPLAY=":$(head -n 1 "$work/display")"
-            return
+            xdotool getdisplaygeometry >/dev/null 2>&1 && return
         fi
         sleep 0.1
     done

@@ -47,4 +47,7 @@ read -r count <<<"$(timeout 5 dd bs=1 count=1 <&3 2>/dev/null | od -An -tu1)"
 types=$(timeout 5 dd bs=1 count="$count" <&3 2>/dev/null | od -An -tu1 | xargs)
 exec 3>&-
 [ "$types" = 2 ] || fail "security types offered: '$types' (2 = VNC authentication only; 1 would be none)"
+# x11vnc's SIGTERM handler calls Xlib and can deadlock on the request it
+# interrupted; it holds nothing that needs a clean exit.
+kill -KILL "$vnc"
 echo "remote viewing: only 127.0.0.1:$port listens (x11vnc), VNC authentication required"
