@@ -40,8 +40,9 @@ stage_install() {
 }
 
 # start_xvfb: an X server on a free display, without TCP, that answers a
-# client; sets DISPLAY. -noreset: a server that resets when its last client
-# leaves refuses the next one for a moment.
+# client; sets DISPLAY. Under load a client started at once was refused
+# now and then; -noreset keeps a server whose last client left from
+# resetting under the next one.
 start_xvfb() {
     Xvfb -displayfd 3 -noreset -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
     started+=($!)
