@@ -2,12 +2,14 @@
 
 #include "remembered.h"
 
+#include <QDynamicPropertyChangeEvent>
 #include <QEvent>
 #include <QPainter>
 #include <QResizeEvent>
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace {
 const QString kNoValue = QStringLiteral("---");
@@ -34,11 +36,32 @@ Readout::Readout(QWidget* parent)
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
+void Readout::textOutdated()
+{
+    textOutdated_ = true;
+    repaintSoon();
+}
+
+const QString& Readout::currentText() const
+{
+    if (textOutdated_) {
+        textOutdated_ = false;
+        text_ = makeText();
+    }
+    return text_;
+}
+
 void Readout::setDisplayText(const QString& text)
 {
+    textOutdated_ = false;
     if (text == text_)
         return;
     text_ = text;
+    repaintSoon();
+}
+
+void Readout::repaintSoon()
+{
     const qint64 since = painted_.isValid() ? painted_.elapsed() : repaintIntervalMs_; // [ms]
     if (since >= repaintIntervalMs_) {
         update();
@@ -108,7 +131,7 @@ int Readout::textWidth(const QString& text) const
 
 QFont Readout::shownFont(bool* fits) const
 {
-    const int across = textWidth(text_);
+    const int across = textWidth(currentText());
     const int room = textRoom();
     if (fits)
         *fits = across <= room;
@@ -218,6 +241,7 @@ const QPixmap& Readout::backdrop()
 void Readout::paintEvent(QPaintEvent*)
 {
     painted_.start();
+    currentText();
     const QPixmap& beneath = backdrop();
     QPainter painter(this);
     painter.drawPixmap(0, 0, beneath);
@@ -269,9 +293,29 @@ NumericIndicator::NumericIndicator(QWidget* parent)
 
 void NumericIndicator::setValue(double value)
 {
-    value_ = value;
     setStale(false);
-    setDisplayText(format(value));
+    // The same bits make the same text (NaN never equals itself).
+    if (std::memcmp(&value, &value_, sizeof value) == 0)
+        return;
+    value_ = value;
+    textOutdated();
+}
+
+QString NumericIndicator::makeText() const
+{
+    return format(value_);
+}
+
+bool NumericIndicator::event(QEvent* event)
+{
+    if (event->type() == QEvent::DynamicPropertyChange &&
+        static_cast<QDynamicPropertyChangeEvent*>(event)->propertyName() == "decimals") {
+        const QVariant decimals = property("decimals");
+        decimals_ = qBound(0, decimals.isValid() ? decimals.toInt() : 3, 9);
+        updatePaintFont();
+        roomChanged();
+    }
+    return Readout::event(event);
 }
 
 void NumericIndicator::roomChanged()
@@ -285,13 +329,6 @@ QString NumericIndicator::typicalWidest() const
 {
     // A signed reading with two digits before the point: -18.000, -1.8000.
     return QStringLiteral("-00.") + QString(decimals(), QLatin1Char('0'));
-}
-
-int NumericIndicator::decimals() const
-{
-    // The panel file may give "decimals"; three suits volts and amperes.
-    const QVariant decimals = property("decimals");
-    return qBound(0, decimals.isValid() ? decimals.toInt() : 3, 9);
 }
 
 QString NumericIndicator::format(double value) const
@@ -356,16 +393,20 @@ void RingIndicator::setCodeColours(QHash<int, QColor> colours, QColor other)
 
 void RingIndicator::setValue(int value)
 {
+    setStale(false);
+    if (hasValue_ && value == value_)
+        return;
     value_ = value;
     hasValue_ = true;
-    setStale(false);
     refresh();
 }
 
 void RingIndicator::setNoValue()
 {
-    hasValue_ = false;
     setStale(false);
+    if (!hasValue_)
+        return;
+    hasValue_ = false;
     refresh();
 }
 
@@ -415,8 +456,13 @@ TextMessage::TextMessage(QWidget* parent)
 void TextMessage::setMessage(const QString& text)
 {
     setDisplayText(text);
-    if (toolTip() != text)
-        setToolTip(text);
+}
+
+bool TextMessage::event(QEvent* event)
+{
+    if (event->type() == QEvent::ToolTip && toolTip() != text())
+        setToolTip(text());
+    return Readout::event(event);
 }
 
 void TextMessage::setProgramColour(int rgb)

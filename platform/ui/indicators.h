@@ -25,7 +25,8 @@ class Readout : public QFrame {
 public:
     explicit Readout(QWidget* parent = nullptr);
 
-    QString text() const { return text_; }
+    // Made from the last value written, if it was not made yet.
+    QString text() const { return currentText(); }
 
     // Stale: shown greyed, as no longer current, until the next value.
     void setStale(bool stale);
@@ -42,6 +43,12 @@ public:
 
 protected:
     void setDisplayText(const QString& text);
+    // A new value came: its text is made by makeText() when it is next
+    // painted or read, not now. A timer callback writes its readings
+    // between the supply's round trips, where every instruction runs on
+    // caches gone cold while it waited; and a text nobody sees is never made.
+    void textOutdated();
+    virtual QString makeText() const { return text_; }
     // Background and text colour behind the text; invalid for the style's own.
     void setColours(const QColor& background, const QColor& foreground);
     // Characters the readout has room for at its smallest.
@@ -64,13 +71,18 @@ protected:
     virtual void roomChanged() { }
     // The widest text the readout shows in the common case: the text grows
     // with the height only as far as this still fits the width.
-    virtual QString typicalWidest() const { return text_; }
+    virtual QString typicalWidest() const { return currentText(); }
 
     void updatePaintFont();
     const QFont& paintFont() const { return paintFont_; }
 
 private:
-    QString text_;
+    const QString& currentText() const;
+    // Paints the readout now, or when its repaint interval has passed.
+    void repaintSoon();
+
+    mutable QString text_;
+    mutable bool textOutdated_ = false;
     bool stale_ = false;
     QColor background_, foreground_;
     int minimumChars_ = 10;
@@ -111,19 +123,23 @@ public:
     explicit NumericIndicator(QWidget* parent = nullptr);
     void setValue(double value);
     double value() const { return value_; }
+    // Digits after the point: the panel file's "decimals", 3 if it gives none.
+    int decimals() const { return decimals_; }
 
 protected:
+    bool event(QEvent* event) override;
     void roomChanged() override;
     QString typicalWidest() const override;
+    QString makeText() const override;
 
 private:
-    int decimals() const;
     QString format(double value) const;
     // Width [px] of a text in the widget's own font, remembered as the
     // shaped texts are.
     int widthInFont(const QString& text) const;
 
     double value_;
+    int decimals_ = 3;
     mutable QHash<QString, int> widths_;
 };
 
@@ -166,4 +182,10 @@ public:
     void setMessage(const QString& text);
     // A background colour (0xRRGGBB, -1 for none) for a state to notice.
     void setProgramColour(int rgb);
+
+protected:
+    // The tooltip is the whole text, set when it is about to be shown: a
+    // status line may change at every tick, and setting a tooltip sends an
+    // event through the whole application each time.
+    bool event(QEvent* event) override;
 };

@@ -131,6 +131,11 @@ std::optional<double> controlValue(const QObject* control)
 
 bool setControlValue(QObject* control, double value)
 {
+    // First: a tick writes readouts the most, and they have no signals.
+    if (auto* numeric = qobject_cast<NumericIndicator*>(control)) {
+        numeric->setValue(value);
+        return true;
+    }
     // Only the operator commits; a value the program shows must not call back.
     const QSignalBlocker quiet(control);
     if (auto* numeric = qobject_cast<NumericControl*>(control)) {
@@ -175,10 +180,6 @@ bool setControlValue(QObject* control, double value)
         if (!button->isCheckable())
             return false;
         button->setChecked(code == switchValue(button, true));
-        return true;
-    }
-    if (auto* numeric = qobject_cast<NumericIndicator*>(control)) {
-        numeric->setValue(value);
         return true;
     }
     return false;

@@ -439,8 +439,7 @@ int GetCtrlAttribute(int panel, int control, int attribute, int* value)
             return 0;
         }
         if (auto* numeric = qobject_cast<NumericIndicator*>(c->object)) {
-            const QVariant decimals = numeric->property("decimals");
-            *value = decimals.isValid() ? decimals.toInt() : 3;
+            *value = numeric->decimals();
             return 0;
         }
     } else if (attribute == ATTR_STALE) {
