@@ -7,6 +7,7 @@
 #include <array>
 #include <cctype>
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -19,6 +20,7 @@
 #include <string>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -1111,8 +1113,18 @@ const char kLogHeader[] = "#time\tch\tU\tI\tCV_CC\n";
 // here and written at the end of the tick with one write. A write the disk
 // cannot take whole is cut back to the end of the last whole tick, so the
 // file never holds a part of a tick for the next one to be glued onto.
-std::string gTickRecords;
-int gTickRecordCount = 0;
+// They are kept as numbers and written out as text only then: between the
+// supply's calls, where the tick's readings arrive, the caches have gone
+// cold while it waited, and formatting costs many times what it does once
+// after the last call.
+struct LogRecord {
+    unsigned long time; // [s] since the epoch, when the reading came
+    int ch;
+    double voltage, current; // [V], [A]
+    int mode;
+};
+std::vector<LogRecord> gTickRecords;
+std::string gTickText;
 // Bytes of whole ticks in the file; where the next tick is written.
 long long gLogEnd = 0;
 
@@ -1480,15 +1492,35 @@ bool LogWrite(int ch, const TMI_MonitorReading& reading)
         char cwd[4096];
         gLogPath = getcwd(cwd, sizeof cwd) ? std::string(cwd) + "/" + kLogFileName : kLogFileName;
     }
-    if (gLogEnd == 0 && gTickRecords.empty())
-        gTickRecords = kLogHeader;
-    const unsigned long now = static_cast<unsigned long>(time(nullptr));
-    char record[160];
-    snprintf(record, sizeof record, "%lu\t%d\t%g\t%g\t%d\n", now, ch + 1, reading.voltage, reading.current,
-             static_cast<int>(static_cast<signed char>(reading.cv_cc)));
-    gTickRecords += record;
-    ++gTickRecordCount;
+    gTickRecords.push_back({static_cast<unsigned long>(time(nullptr)), ch + 1, reading.voltage, reading.current,
+                            static_cast<int>(static_cast<signed char>(reading.cv_cc))});
     return true;
+}
+
+// One record as printf's "%lu\t%d\t%g\t%g\t%d\n" writes it in the C locale,
+// in whatever locale the program runs: the user interface takes the
+// user's, where printf would write "1,5" for 1.5 and the file could no
+// longer be read as columns of numbers.
+void appendRecord(std::string& text, const LogRecord& r)
+{
+    char record[160];
+    char* at = record;
+    char* const end = record + sizeof record;
+    // Each field leaves room for what follows it (a record is at most 80).
+    auto field = [&](auto value, char after) {
+        at = std::to_chars(at, end - 1, value).ptr;
+        *at++ = after;
+    };
+    auto reading = [&](double value) {
+        at = std::to_chars(at, end - 1, value, std::chars_format::general, 6).ptr; // %g
+        *at++ = '\t';
+    };
+    field(r.time, '\t');
+    field(r.ch, '\t');
+    reading(r.voltage);
+    reading(r.current);
+    field(r.mode, '\n');
+    text.append(record, static_cast<size_t>(at - record));
 }
 
 // Writes the tick's records in one piece, or none of them.
@@ -1496,9 +1528,16 @@ void LogFinishTick()
 {
     if (gTickRecords.empty())
         return;
+    gTickText.clear();
+    if (gLogEnd == 0)
+        gTickText = kLogHeader;
+    for (const LogRecord& r : gTickRecords)
+        appendRecord(gTickText, r);
+    const int records = static_cast<int>(gTickRecords.size());
+    gTickRecords.clear();
     const int fd = fileno(gFp);
-    const char* data = gTickRecords.data();
-    const size_t size = gTickRecords.size();
+    const char* data = gTickText.data();
+    const size_t size = gTickText.size();
     size_t done = 0;
     std::string error;
     // One write; a second only to learn why the first fell short.
@@ -1511,9 +1550,6 @@ void LogFinishTick()
         }
         done += static_cast<size_t>(n);
     }
-    gTickRecords.clear();
-    const int records = gTickRecordCount;
-    gTickRecordCount = 0;
     if (done == size) {
         gLogEnd += static_cast<long long>(size);
         gLogRecords += records;
@@ -1541,7 +1577,6 @@ void LogClose(void)
     stopLogSync();
     fclose(gFp);
     gTickRecords.clear();
-    gTickRecordCount = 0;
     gLogEnd = 0;
     gLogRecords = 0;
     gTicksNotLogged = 0;
@@ -1590,10 +1625,13 @@ int CVICALLBACK TimerCB(int panel, int, int event, void*, int, int)
     }
     // The whole tick at once, so a kill, a full disk or a crash loses no
     // finished tick and leaves no part of one.
-    if (unlogged)
+    if (unlogged) {
+        // Not the part of it that could be: the next tick's would be glued on.
+        gTickRecords.clear();
         noteTickLost();
-    else
+    } else {
         LogFinishTick();
+    }
     PlotStripChart(panel, PANEL_ICHART, current, CHANNELS, 0, 0, VAL_DOUBLE);
     PlotStripChart(panel, PANEL_VCHART, voltage, CHANNELS, 0, 0, VAL_DOUBLE);
     showReadingsStatus(swept, delivered, true);

@@ -66,6 +66,28 @@ TEST_F(LogFile, ATickReachesTheFileWholeOrNotAtAllAndTheLossIsReportedOnce)
     EXPECT_EQ(log.partialTicks, 0);
 }
 
+TEST_F(LogFile, ALogThatCanBeOpenedOnlyInTheMiddleOfATickStartsWithTheNextTick)
+{
+    // railmon.log cannot be opened at the first channel's record; by the
+    // second channel's it can.
+    mkfifo("railmon.log", 0644);
+    uiTestHooks().valueSet = [](int, int control, double) {
+        if (control == vmon[1])
+            std::filesystem::remove("railmon.log");
+    };
+    testing::internal::CaptureStdout();
+    tick();
+    uiTestHooks().valueSet = nullptr;
+    tick();
+    const std::string said = testing::internal::GetCapturedStdout();
+    EXPECT_THAT(said, testing::StartsWith("Cannot open railmon.log: it is a FIFO"));
+    EXPECT_THAT(said, testing::HasSubstr("Writing railmon.log again: 1 tick could not be logged\n"));
+    const LogCheck log = checkLog("railmon.log");
+    EXPECT_TRUE(log.headerOk);
+    EXPECT_EQ(log.records, 4) << readFile("railmon.log");
+    EXPECT_EQ(log.partialTicks, 0);
+}
+
 TEST_F(LogFile, OnlyARegularFileIsEverOpenedAsTheLog)
 {
     const std::string elsewhere = makeTempDir();
