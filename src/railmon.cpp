@@ -897,7 +897,8 @@ std::string exposition(const ExportFacts& facts, const std::string& model, bool 
         std::string labels = ch < 0
             ? modelLabel
             : "channel=\"" + std::string(kChannelLabels[ch]) + "\"" + (modelLabel.empty() ? "" : "," + modelLabel);
-        snprintf(number, sizeof number, "%.15g", value);
+        // A point whatever the user's locale is: Prometheus reads no other.
+        *std::to_chars(number, number + sizeof number - 1, value, std::chars_format::general, 15).ptr = '\0';
         text += std::string(name) + (labels.empty() ? "" : "{" + labels + "}") + " " + number + "\n";
     };
     family("railmon_up", "gauge", "1 while railmon runs and exports, 0 once it has stopped.");

@@ -9,12 +9,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <future>
 #include <random>
 #include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -119,6 +122,45 @@ TEST_F(Reliability, DeviceGoneMidRunIsLoggedAsNoReading)
     EXPECT_THAT(log, testing::HasSubstr("\tnan\tnan\t-128\n"));
     EXPECT_THAT(log, testing::Not(testing::HasSubstr("\t0\t0\t")))
         << "a failed query must not be logged as a made-up 0 V / 0 A";
+}
+
+TEST_F(Reliability, InAGermanLocaleTheFilesForProgramsStillWriteAPoint)
+{
+    // The user's locale reaches printf through Qt; de_DE writes 1,5.
+    const std::string locales = dir_ + "/locales";
+    std::filesystem::create_directory(locales);
+    const ProcessResult made =
+        runProcess({"/usr/bin/localedef", "-i", "de_DE", "-f", "UTF-8", locales + "/de_DE.UTF-8"}, {});
+    ASSERT_EQ(made.exitCode, 0) << "localedef (Debian's locales): " << made.err;
+    const std::string done = dir_ + "/done";
+    HarnessOptions options = simulated("value:PANEL_VSET1=5.25;click:SetCB;click:SwitchOnOffCB;click:LogToFileCB;"
+                                       "interval:0.05;click:TimerOnOffCB;until:" +
+                                       done + ";click:ExitCB");
+    options.env["LOCPATH"] = locales;
+    options.env["LC_ALL"] = "de_DE.UTF-8";
+    options.env["RAILMON_METRICS_DIR"] = dir_;
+    options.env["TMI_SIM_NOISE"] = "0";
+    auto running = std::async(std::launch::async, [options] { return runHarness(options); });
+    // The export while it runs: once stopped it holds railmon_up 0 alone.
+    std::string exported;
+    for (int i = 0; i < 200 && exported.find("5.25") == std::string::npos; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        exported = readFile(dir_ + "/railmon.prom");
+    }
+    writeFile(done, "");
+    const HarnessRun run = running.get();
+    ASSERT_EQ(run.process.exitCode, 0) << run.process.err;
+    const std::regex comma("[0-9],[0-9]");
+    for (const auto& [file, text] : {std::pair<std::string, std::string>{"railmon.prom", exported},
+                                     {"railmon.log", readFile(dir_ + "/railmon.log")},
+                                     {"sim.state", readFile(dir_ + "/sim.state")}}) {
+        SCOPED_TRACE(file);
+        EXPECT_THAT(text, testing::HasSubstr("5.25")); // set, read back, exported, logged
+        EXPECT_FALSE(std::regex_search(text, comma)) << text;
+    }
+    const LogCheck log = checkLog(dir_ + "/railmon.log");
+    EXPECT_GT(log.records, 20);
+    EXPECT_EQ(log.tornLines, 0) << log.firstTorn;
 }
 
 TEST_F(Reliability, OrderlyStopOnSigtermAndSigintHandsBackTheSupplyAndKeepsTheLog)
