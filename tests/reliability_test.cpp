@@ -124,9 +124,9 @@ TEST_F(Reliability, DeviceGoneMidRunIsLoggedAsNoReading)
         << "a failed query must not be logged as a made-up 0 V / 0 A";
 }
 
-TEST_F(Reliability, InAGermanLocaleTheFilesForProgramsStillWriteAPoint)
+TEST_F(Reliability, InAGermanLocaleNumbersAreStillWrittenAndReadWithAPoint)
 {
-    // The user's locale reaches printf through Qt; de_DE writes 1,5.
+    // Qt sets the user's locale for the C library too; de_DE writes 1,5.
     const std::string locales = dir_ + "/locales";
     std::filesystem::create_directory(locales);
     const ProcessResult made =
@@ -140,6 +140,7 @@ TEST_F(Reliability, InAGermanLocaleTheFilesForProgramsStillWriteAPoint)
     options.env["LC_ALL"] = "de_DE.UTF-8";
     options.env["RAILMON_METRICS_DIR"] = dir_;
     options.env["TMI_SIM_NOISE"] = "0";
+    options.env["TMI_SIM_LOAD"] = "52.5,open,open,open"; // [ohm], read with strtod
     auto running = std::async(std::launch::async, [options] { return runHarness(options); });
     // The export while it runs: once stopped it holds railmon_up 0 alone.
     std::string exported;
@@ -150,6 +151,7 @@ TEST_F(Reliability, InAGermanLocaleTheFilesForProgramsStillWriteAPoint)
     writeFile(done, "");
     const HarnessRun run = running.get();
     ASSERT_EQ(run.process.exitCode, 0) << run.process.err;
+    EXPECT_THAT(run.process.err, testing::Not(testing::HasSubstr("TMI_SIM_LOAD")));
     const std::regex comma("[0-9],[0-9]");
     for (const auto& [file, text] : {std::pair<std::string, std::string>{"railmon.prom", exported},
                                      {"railmon.log", readFile(dir_ + "/railmon.log")},

@@ -30,6 +30,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <clocale>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -193,6 +194,12 @@ int InitCVIRTEEx(void*, char* argv[], void*)
         ++argc;
     static char* fallbackArgv[] = {const_cast<char*>("railmon"), nullptr};
     application() = new QApplication(argc, argc ? argv : fallbackArgv);
+    // QApplication has set the user's locale for the C library too, and the
+    // program's printf and strtod would then write and read "5,25" under
+    // de_DE: in the lines it prints, the files it writes, the simulated
+    // supply's settings. Numbers go back to the C locale, as Qt advises;
+    // Qt formats and reads the panel's own numbers without the C library.
+    std::setlocale(LC_NUMERIC, "C");
     // The loop ends only through QuitUserInterface, so shutdown always runs.
     QApplication::setQuitOnLastWindowClosed(false);
     installStopSignals([] { QuitUserInterface(0); });
