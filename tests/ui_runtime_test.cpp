@@ -13,7 +13,9 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QHelpEvent>
 #include <QTimer>
+#include <QToolTip>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -340,6 +342,28 @@ TEST_F(PanelFile, StripChartKeepsItsHistoryByTimeCappedInPointsAndDrawsMissingVa
     }
     EXPECT_LT(following->yAxis->range().upper, 3.0) << "the spike left the view, its scale stayed";
     EXPECT_GT(following->yAxis->range().upper, 2.0);
+}
+
+TEST_F(PanelFile, AStatusLinesTooltipIsItsWholeTextAndFollowsItWhileShown)
+{
+    ASSERT_GT(loadShipped(), 0);
+    DisplayPanel(panel_);
+    auto* status = widget<TextMessage>(PANEL_STATUS_LOG);
+    ASSERT_NE(status, nullptr);
+    const QString first = "Logging: 1 record to /a/path/longer/than/the/field/is/wide/railmon.log",
+                  second = "Logging: 2 records to /a/path/longer/than/the/field/is/wide/railmon.log";
+    SetCtrlVal(panel_, PANEL_STATUS_LOG, first.toUtf8().constData());
+    // Hovered: Qt asks the widget for its tooltip with a ToolTip event.
+    status->setAttribute(Qt::WA_UnderMouse);
+    const QPoint at = status->rect().center();
+    QHelpEvent hover(QEvent::ToolTip, at, status->mapToGlobal(at));
+    QApplication::sendEvent(status, &hover);
+    ASSERT_TRUE(QToolTip::isVisible());
+    EXPECT_EQ(QToolTip::text(), first);
+    SetCtrlVal(panel_, PANEL_STATUS_LOG, second.toUtf8().constData());
+    EXPECT_EQ(QToolTip::text(), second) << "a tooltip on show must not keep an old count";
+    QToolTip::hideText();
+    status->setAttribute(Qt::WA_UnderMouse, false);
 }
 
 int main(int argc, char** argv)

@@ -2,10 +2,12 @@
 
 #include "remembered.h"
 
+#include <QCursor>
 #include <QDynamicPropertyChangeEvent>
 #include <QEvent>
 #include <QPainter>
 #include <QResizeEvent>
+#include <QToolTip>
 
 #include <algorithm>
 #include <cmath>
@@ -456,6 +458,11 @@ TextMessage::TextMessage(QWidget* parent)
 void TextMessage::setMessage(const QString& text)
 {
     setDisplayText(text);
+    // A tooltip on show follows the line, as the line itself does.
+    if (underMouse() && QToolTip::isVisible() && QToolTip::text() != text) {
+        setToolTip(text);
+        QToolTip::showText(QCursor::pos(), text, this);
+    }
 }
 
 bool TextMessage::event(QEvent* event)
