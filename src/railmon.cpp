@@ -897,8 +897,7 @@ std::string exposition(const ExportFacts& facts, const std::string& model, bool 
         std::string labels = ch < 0
             ? modelLabel
             : "channel=\"" + std::string(kChannelLabels[ch]) + "\"" + (modelLabel.empty() ? "" : "," + modelLabel);
-        // A point whatever the user's locale is: Prometheus reads no other.
-        *std::to_chars(number, number + sizeof number - 1, value, std::chars_format::general, 15).ptr = '\0';
+        snprintf(number, sizeof number, "%.15g", value);
         text += std::string(name) + (labels.empty() ? "" : "{" + labels + "}") + " " + number + "\n";
     };
     family("railmon_up", "gauge", "1 while railmon runs and exports, 0 once it has stopped.");
@@ -1499,9 +1498,8 @@ bool LogWrite(int ch, const TMI_MonitorReading& reading)
 }
 
 // One record as printf's "%lu\t%d\t%g\t%g\t%d\n" writes it in the C locale,
-// in whatever locale the program runs: the user interface takes the
-// user's, where printf would write "1,5" for 1.5 and the file could no
-// longer be read as columns of numbers.
+// without printf's parsing of its format and look-up of the locale for
+// every record.
 void appendRecord(std::string& text, const LogRecord& r)
 {
     char record[160];

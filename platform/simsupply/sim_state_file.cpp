@@ -1,7 +1,6 @@
 #include "sim_state_file.h"
 
 #include <cerrno>
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -334,21 +333,12 @@ bool saveMemory(const std::string& path, const Memory& memory, std::string* prob
 
     std::string text = std::string(kHeader) + "\n";
     text += "active " + std::to_string(memory.activePreset) + "\n";
-    // Every digit, and a point in any locale: the file is read back in the
-    // classic one, and the program that loads this library may have set the
-    // user's (printf would write 1,5 there).
-    auto number = [&text](double value) {
-        char digits[32];
-        text.append(digits, std::to_chars(digits, digits + sizeof digits, value, std::chars_format::general, 17).ptr);
-    };
+    char line[128];
     for (int p = 0; p < kPresets; ++p) {
         for (int ch = 0; ch < kChannels; ++ch) {
             const Setpoint& set = memory.presets[p][ch];
-            text += std::to_string(p + kFirstPreset) + " " + std::to_string(ch + 1) + " ";
-            number(set.volts);
-            text += " ";
-            number(set.amps);
-            text += "\n";
+            std::snprintf(line, sizeof line, "%d %d %.17g %.17g\n", p + kFirstPreset, ch + 1, set.volts, set.amps);
+            text += line;
         }
     }
     if (std::string why; !replaceFile(path, text, why)) {
