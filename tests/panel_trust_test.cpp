@@ -91,20 +91,25 @@ protected:
     }
 };
 
-TEST_F(PanelTrust, AnEntryOutsideTheRangeIsRefusedVisiblyAndNeverBecomesAnotherNumber)
+TEST_F(PanelTrust, AnEntryOutsideTheRangeOrNotANumberIsRefusedVisiblyAndNeverBecomesAnotherNumber)
 {
     struct Case {
         int control;
         const char* typed;
-        const char* range;
+        const char* why;
     };
     // CH +18V takes 0 V to 20 V: 25 and a negative voltage are refused, as
-    // are an interval of 5000 s or 0.01 s.
-    const std::vector<Case> cases = {{PANEL_VSET1, "25", "0 V to 20 V"},
-                                     {PANEL_VSET1, "-5", "0 V to 20 V"},
-                                     {PANEL_VSET2, "3", "-20 V to 0 V"},
-                                     {PANEL_INTERVAL, "5000", "0.05 s to 3600 s"},
-                                     {PANEL_INTERVAL, "0.01", "0.05 s to 3600 s"}};
+    // are an interval of 5000 s or 0.01 s. A comma is neither a decimal
+    // point nor a group of thousands here: "1,5" once became 15 V.
+    const std::string notANumber = "not a number (decimals with a point";
+    const std::vector<Case> cases = {{PANEL_VSET1, "25", "the range is 0 V to 20 V"},
+                                     {PANEL_VSET1, "-5", "the range is 0 V to 20 V"},
+                                     {PANEL_VSET2, "3", "the range is -20 V to 0 V"},
+                                     {PANEL_INTERVAL, "5000", "the range is 0.05 s to 3600 s"},
+                                     {PANEL_INTERVAL, "0.01", "the range is 0.05 s to 3600 s"},
+                                     {PANEL_VSET1, "1,5", notANumber.c_str()},
+                                     {PANEL_VSET1, "1.5.0", notANumber.c_str()},
+                                     {PANEL_INTERVAL, "3,600", notANumber.c_str()}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.typed);
         auto* box = widget<NumericControl>(c.control);
@@ -114,8 +119,7 @@ TEST_F(PanelTrust, AnEntryOutsideTheRangeIsRefusedVisiblyAndNeverBecomesAnotherN
         type(c.control, c.typed);
         EXPECT_EQ(box->currentValue(), before) << "the previous value stays";
         EXPECT_EQ(box->refusedEntry(), c.typed);
-        EXPECT_THAT(box->toolTip().toStdString(),
-                    HasSubstr(std::string(c.typed) + " was refused: the range is " + c.range));
+        EXPECT_THAT(box->toolTip().toStdString(), HasSubstr(std::string(c.typed) + " was refused: " + c.why));
         EXPECT_THAT(box->styleSheet().toStdString(), HasSubstr("border")) << "the field is marked";
     }
     // Set writes what the field holds, not a number made from the typing.

@@ -124,7 +124,7 @@ TEST_F(Reliability, DeviceGoneMidRunIsLoggedAsNoReading)
         << "a failed query must not be logged as a made-up 0 V / 0 A";
 }
 
-TEST_F(Reliability, InAGermanLocaleNumbersAreStillWrittenAndReadWithAPoint)
+TEST_F(Reliability, InAGermanLocaleNumbersAreStillShownWrittenAndReadWithAPoint)
 {
     // Qt sets the user's locale for the C library too; de_DE writes 1,5.
     const std::string locales = dir_ + "/locales";
@@ -133,8 +133,8 @@ TEST_F(Reliability, InAGermanLocaleNumbersAreStillWrittenAndReadWithAPoint)
         runProcess({"/usr/bin/localedef", "-i", "de_DE", "-f", "UTF-8", locales + "/de_DE.UTF-8"}, {});
     ASSERT_EQ(made.exitCode, 0) << "localedef (Debian's locales): " << made.err;
     const std::string done = dir_ + "/done";
-    HarnessOptions options = simulated("value:PANEL_VSET1=5.25;click:SetCB;click:SwitchOnOffCB;click:LogToFileCB;"
-                                       "interval:0.05;click:TimerOnOffCB;until:" +
+    HarnessOptions options = simulated("value:PANEL_VSET1=5.25;text:PANEL_VSET1;click:SetCB;click:SwitchOnOffCB;"
+                                       "click:LogToFileCB;interval:0.05;click:TimerOnOffCB;until:" +
                                        done + ";click:ExitCB");
     options.env["LOCPATH"] = locales;
     options.env["LC_ALL"] = "de_DE.UTF-8";
@@ -152,6 +152,9 @@ TEST_F(Reliability, InAGermanLocaleNumbersAreStillWrittenAndReadWithAPoint)
     const HarnessRun run = running.get();
     ASSERT_EQ(run.process.exitCode, 0) << run.process.err;
     EXPECT_THAT(run.process.err, testing::Not(testing::HasSubstr("TMI_SIM_LOAD")));
+    // The entry fields too, as the readouts beside them: "5,250" read back
+    // as typed would be 5250.
+    EXPECT_THAT(run.process.out, testing::HasSubstr("TEXT PANEL_VSET1 5.250 V"));
     const std::regex comma("[0-9],[0-9]");
     for (const auto& [file, text] : {std::pair<std::string, std::string>{"railmon.prom", exported},
                                      {"railmon.log", readFile(dir_ + "/railmon.log")},

@@ -23,6 +23,15 @@ QString bareNumber(const QDoubleSpinBox* box, QString text)
         text.chop(box->suffix().trimmed().size());
     return text.trimmed();
 }
+
+// A number as the operator may type one: digits never grouped, so "3,600"
+// is not 3600 here, whatever the toolkit's parser would make of it.
+bool isPlainNumber(const QLocale& locale, const QString& text)
+{
+    bool ok = false;
+    locale.toDouble(text, &ok);
+    return ok && !text.contains(locale.groupSeparator());
+}
 } // namespace
 
 NumericControl::NumericControl(QWidget* parent)
@@ -131,29 +140,26 @@ QValidator::State NumericControl::validate(QString& input, int& pos) const
         return QValidator::Acceptable;
     if (outside_ && number == QDoubleSpinBox::textFromValue(*outside_))
         return QValidator::Acceptable;
+    if (number.contains(locale().groupSeparator()))
+        return QValidator::Intermediate;
     const QValidator::State state = QDoubleSpinBox::validate(input, pos);
     if (state != QValidator::Invalid)
         return state;
-    // A number outside the range stays in the field as typed, so the
-    // operator sees it refused rather than cut to another number.
-    bool ok = false;
-    locale().toDouble(number, &ok);
-    if (ok || number.isEmpty() || number == QLatin1String("-") || number == QLatin1String("+"))
-        return QValidator::Intermediate;
-    return QValidator::Invalid;
+    // Whatever else was typed stays in the field as typed, to be refused
+    // visibly when the entry is finished: a number outside the range, and
+    // anything that is not a number. Ignoring a keystroke instead would
+    // make another number of the rest: "1,5" would become 15.
+    return QValidator::Intermediate;
 }
 
 void NumericControl::fixup(QString& input) const
 {
     const QString number = bareNumber(this, input);
-    if (number.isEmpty() || (!hasValue_ && number == kNoValue))
+    if (number.isEmpty() || number == QLatin1String("-") || number == QLatin1String("+") ||
+        (!hasValue_ && number == kNoValue))
         return;
-    bool ok = false;
-    locale().toDouble(number, &ok);
-    if (ok) {
-        refused_ = number;
-        refusedChanged_ = true;
-    }
+    refused_ = number;
+    refusedChanged_ = true;
 }
 
 void NumericControl::stepBy(int steps)
@@ -210,7 +216,13 @@ void NumericControl::updateLook()
     QStringList tips;
     QString style;
     if (!refused_.isEmpty()) {
-        tips << QStringLiteral("%1 was refused: the range is %2; the previous value stays.").arg(refused_, rangeText());
+        if (isPlainNumber(locale(), refused_))
+            tips << QStringLiteral("%1 was refused: the range is %2; the previous value stays.")
+                        .arg(refused_, rangeText());
+        else
+            tips << QStringLiteral("%1 was refused: not a number (decimals with a point, digits not grouped, "
+                                   "as in 1234.5); the previous value stays.")
+                        .arg(refused_);
         style = QStringLiteral("border: 2px solid %1;").arg(kRefusedBorder);
     }
     if (outside_) {

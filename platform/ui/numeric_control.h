@@ -3,6 +3,9 @@
 // can say "no value":
 //   - an entry outside the range is refused visibly: the field is marked, its
 //     tooltip names the range, and the previous value stays;
+//   - so is an entry that is not a number ("1,5", "3,600", "1.5.0"): what was
+//     typed stays in the field until the entry is finished, never a keystroke
+//     dropped to make another number of the rest;
 //   - "no value" (the program wrote NaN: the instrument gave none) shows as
 //     "---" and reads back as NaN until the operator enters a number;
 //   - a value the program writes outside the range the operator may enter

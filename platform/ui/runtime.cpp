@@ -25,6 +25,7 @@
 #include <QDir>
 #include <QDoubleSpinBox>
 #include <QFileInfo>
+#include <QLocale>
 #include <QMessageBox>
 #include <QSpinBox>
 #include <QTimer>
@@ -197,9 +198,15 @@ int InitCVIRTEEx(void*, char* argv[], void*)
     // QApplication has set the user's locale for the C library too, and the
     // program's printf and strtod would then write and read "5,25" under
     // de_DE: in the lines it prints, the files it writes, the simulated
-    // supply's settings. Numbers go back to the C locale, as Qt advises;
-    // Qt formats and reads the panel's own numbers without the C library.
+    // supply's settings. Numbers go back to the C locale, as Qt advises.
     std::setlocale(LC_NUMERIC, "C");
+    // The panel's own numbers follow the same convention as the log, the
+    // readouts and the charts: a point for decimals, digits never grouped.
+    // Under de_DE an entry field would otherwise show "9,000 V" beside a
+    // readout's "9.000" and read a typed "1.5" as 15.
+    QLocale numbers = QLocale::c();
+    numbers.setNumberOptions(QLocale::OmitGroupSeparator | QLocale::RejectGroupSeparator);
+    QLocale::setDefault(numbers);
     // The loop ends only through QuitUserInterface, so shutdown always runs.
     QApplication::setQuitOnLastWindowClosed(false);
     installStopSignals([] { QuitUserInterface(0); });
