@@ -16,6 +16,7 @@
 #include <QSet>
 #include <QTest>
 #include <QTimer>
+#include <QWheelEvent>
 
 #include <chrono>
 #include <filesystem>
@@ -103,6 +104,8 @@ TEST_F(PanelTrust, AnEntryOutsideTheRangeOrNotANumberIsRefusedVisiblyAndNeverBec
     // point nor a group of thousands here: "1,5" once became 15 V.
     const std::string notANumber = "not a number (decimals with a point";
     const std::vector<Case> cases = {{PANEL_VSET1, "25", "the range is 0 V to 20 V"},
+                                     {PANEL_VSET1, "1.2345", "this field takes 3 decimals"},
+                                     {PANEL_VSET1, "nan", notANumber.c_str()},
                                      {PANEL_VSET1, "-5", "the range is 0 V to 20 V"},
                                      {PANEL_VSET2, "3", "the range is -20 V to 0 V"},
                                      {PANEL_INTERVAL, "5000", "the range is 0.05 s to 3600 s"},
@@ -122,6 +125,15 @@ TEST_F(PanelTrust, AnEntryOutsideTheRangeOrNotANumberIsRefusedVisiblyAndNeverBec
         EXPECT_THAT(box->toolTip().toStdString(), HasSubstr(std::string(c.typed) + " was refused: " + c.why));
         EXPECT_THAT(box->styleSheet().toStdString(), HasSubstr("border")) << "the field is marked";
     }
+    // A number the field holds exactly is that number, however written.
+    auto* volts = widget<NumericControl>(PANEL_VSET1);
+    for (const char* typed : {"1.2340", "0.1234e1"}) {
+        SCOPED_TRACE(typed);
+        type(PANEL_VSET1, typed);
+        EXPECT_EQ(volts->currentValue(), 1.234);
+        EXPECT_TRUE(volts->refusedEntry().isEmpty());
+    }
+    SetCtrlVal(pnl, PANEL_VSET1, fakeVoltage(1, 2));
     // Set writes what the field holds, not a number made from the typing.
     gMask = 1;
     clearFakeLog();
@@ -130,6 +142,35 @@ TEST_F(PanelTrust, AnEntryOutsideTheRangeOrNotANumberIsRefusedVisiblyAndNeverBec
     double interval = 0;
     GetCtrlAttribute(pnl, PANEL_TIMER, ATTR_INTERVAL, &interval);
     EXPECT_EQ(interval, 1.0);
+}
+
+TEST_F(PanelTrust, AWheelPassingOverARingOrAFieldChangesNothingUntilTheOperatorWorksInIt)
+{
+    auto wheel = [](int id, int degrees) {
+        auto* control = widget<QWidget>(id);
+        const QPointF at = control->rect().center();
+        QWheelEvent notch(at, control->mapToGlobal(at), {}, {0, 8 * degrees}, Qt::NoButton, Qt::NoModifier,
+                          Qt::NoScrollPhase, false);
+        QApplication::sendEvent(control, &notch);
+        QApplication::processEvents();
+    };
+    auto* preset = widget<QComboBox>(PANEL_PRESET);
+    auto* volts = widget<NumericControl>(PANEL_VSET1);
+    widget<QWidget>(PANEL_READ)->setFocus();
+    const int recalled = preset->currentIndex();
+    const double value = volts->currentValue();
+    clearFakeLog();
+    wheel(PANEL_PRESET, -15); // once recalled the next preset onto the outputs
+    wheel(PANEL_VSET1, 15);
+    EXPECT_EQ(preset->currentIndex(), recalled);
+    EXPECT_EQ(volts->currentValue(), value);
+    EXPECT_FALSE(volts->pending());
+    EXPECT_THAT(libraryCalls(), testing::IsEmpty());
+    // In the field the operator clicked into, the wheel steps it as arrows do.
+    volts->setFocus();
+    wheel(PANEL_VSET1, 15);
+    EXPECT_NE(volts->currentValue(), value);
+    EXPECT_TRUE(volts->pending());
 }
 
 TEST_F(PanelTrust, AnEditIsPendingUntilSetWritesItAndTheReadBackAgreesAtTheShownDecimals)
@@ -300,11 +341,22 @@ TEST_F(PanelTrust, ShortcutsReadSetAndExitAndTheTooltipsSayThem)
     // there as on Enter and the value before it is written.
     gMask = 1;
     auto* box = widget<NumericControl>(PANEL_VSET1);
-    for (const auto& [typed, written] : {std::pair{"9", 9.0}, std::pair{"25", 9.0}}) {
+    // Escape abandons what was typed: the value before it is written.
+    struct Typing {
+        const char* typed;
+        bool escape;
+        double written;
+    };
+    for (const auto& [typed, escape, written] :
+         {Typing{"9", false, 9.0}, Typing{"25", false, 9.0}, Typing{"2", true, 9.0}}) {
         SCOPED_TRACE(typed);
         box->setFocus();
         QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
         QTest::keyClicks(box, typed);
+        if (escape) {
+            QTest::keyClick(box, Qt::Key_Escape);
+            EXPECT_EQ(box->text().toStdString(), "9.000 V");
+        }
         clearFakeLog();
         QTest::keySequence(window(), QKeySequence("Ctrl+S"));
         QTest::qWait(250);

@@ -1,5 +1,6 @@
 #include "numeric_control.h"
 
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QLocale>
 #include <QSignalBlocker>
@@ -24,13 +25,15 @@ QString bareNumber(const QDoubleSpinBox* box, QString text)
     return text.trimmed();
 }
 
-// A number as the operator may type one: digits never grouped, so "3,600"
-// is not 3600 here, whatever the toolkit's parser would make of it.
-bool isPlainNumber(const QLocale& locale, const QString& text)
+// A number as the operator may type one: finite, digits never grouped, so
+// "3,600" is not 3600 here, whatever the toolkit's parser would make of it.
+std::optional<double> plainNumber(const QLocale& locale, const QString& text)
 {
     bool ok = false;
-    locale.toDouble(text, &ok);
-    return ok && !text.contains(locale.groupSeparator());
+    const double value = locale.toDouble(text, &ok);
+    if (!ok || !std::isfinite(value) || text.contains(locale.groupSeparator()))
+        return std::nullopt;
+    return value;
 }
 } // namespace
 
@@ -45,6 +48,18 @@ NumericControl::NumericControl(QWidget* parent)
             operatorEdited();
     });
     connect(this, &QAbstractSpinBox::editingFinished, this, &NumericControl::entryFinished);
+    // A refusal is about the entry before: once the operator types again it
+    // would mark the new one.
+    connect(lineEdit(), &QLineEdit::textEdited, this, &NumericControl::forgetRefusal);
+}
+
+void NumericControl::forgetRefusal()
+{
+    if (refused_.isEmpty())
+        return;
+    refused_.clear();
+    refusedChanged_ = false;
+    updateLook();
 }
 
 void NumericControl::entryFinished()
@@ -158,8 +173,44 @@ void NumericControl::fixup(QString& input) const
     if (number.isEmpty() || number == QLatin1String("-") || number == QLatin1String("+") ||
         (!hasValue_ && number == kNoValue))
         return;
+    // A number in the range that the field holds exactly, written with more
+    // digits than it shows ("1.2340", "1.5e0"), is that number: taken.
+    const std::optional<double> typed = plainNumber(locale(), number);
+    if (typed && *typed >= minimum() && *typed <= maximum() &&
+        plainNumber(locale(), QDoubleSpinBox::textFromValue(*typed)) == typed) {
+        input = prefix() + QDoubleSpinBox::textFromValue(*typed) + suffix();
+        return;
+    }
     refused_ = number;
     refusedChanged_ = true;
+}
+
+QString NumericControl::refusalReason() const
+{
+    const std::optional<double> typed = plainNumber(locale(), refused_);
+    if (!typed)
+        return QStringLiteral("not a number (decimals with a point, digits not grouped, as in 1234.5)");
+    if (*typed < minimum() || *typed > maximum())
+        return QStringLiteral("the range is %1").arg(rangeText());
+    // Rounding it would send the instrument a number nobody typed.
+    return QStringLiteral("this field takes %1 decimals").arg(decimals());
+}
+
+void NumericControl::keyPressEvent(QKeyEvent* event)
+{
+    // Escape abandons the entry being typed: the field shows its value
+    // again, and nothing typed reaches the instrument through a later Set.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        const QString shown = prefix() + textFromValue(value()) + suffix();
+        if (lineEdit()->text() != shown || !refused_.isEmpty()) {
+            lineEdit()->setText(shown);
+            lineEdit()->selectAll();
+            forgetRefusal();
+            event->accept();
+            return;
+        }
+    }
+    QDoubleSpinBox::keyPressEvent(event);
 }
 
 void NumericControl::stepBy(int steps)
@@ -216,13 +267,7 @@ void NumericControl::updateLook()
     QStringList tips;
     QString style;
     if (!refused_.isEmpty()) {
-        if (isPlainNumber(locale(), refused_))
-            tips << QStringLiteral("%1 was refused: the range is %2; the previous value stays.")
-                        .arg(refused_, rangeText());
-        else
-            tips << QStringLiteral("%1 was refused: not a number (decimals with a point, digits not grouped, "
-                                   "as in 1234.5); the previous value stays.")
-                        .arg(refused_);
+        tips << QStringLiteral("%1 was refused: %2; the previous value stays.").arg(refused_, refusalReason());
         style = QStringLiteral("border: 2px solid %1;").arg(kRefusedBorder);
     }
     if (outside_) {

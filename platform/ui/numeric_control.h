@@ -3,9 +3,12 @@
 // can say "no value":
 //   - an entry outside the range is refused visibly: the field is marked, its
 //     tooltip names the range, and the previous value stays;
-//   - so is an entry that is not a number ("1,5", "3,600", "1.5.0"): what was
-//     typed stays in the field until the entry is finished, never a keystroke
-//     dropped to make another number of the rest;
+//   - so is an entry that is not a number ("1,5", "3,600", "1.5.0", "nan")
+//     or has more decimals than the field takes: what was typed stays in the
+//     field until the entry is finished, never a keystroke dropped to make
+//     another number of the rest;
+//   - Escape abandons the entry being typed; typing again or Escape ends
+//     the marks of a refused entry;
 //   - "no value" (the program wrote NaN: the instrument gave none) shows as
 //     "---" and reads back as NaN until the operator enters a number;
 //   - a value the program writes outside the range the operator may enter
@@ -60,10 +63,14 @@ protected:
     QString textFromValue(double value) const override;
     double valueFromText(const QString& text) const override;
     void focusInEvent(QFocusEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     QString rangeText() const;
+    // Why the last refused entry was refused, for its tooltip.
+    QString refusalReason() const;
     void entryFinished();
+    void forgetRefusal();
     void operatorEdited();
     void updateLook();
 

@@ -12,6 +12,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDoubleSpinBox>
+#include <QEvent>
 #include <QFile>
 #include <QHash>
 #include <QPointer>
@@ -169,10 +170,40 @@ std::optional<double> numberProperty(const QObject* object, const char* name, do
 
 // Gives a control the behaviour its properties ask for; an error text when
 // they do not make sense.
+// A wheel turned over a control the operator is not working in is meant for
+// what lies beneath (scrolling past it): a ring or a number would act on it
+// at once, and a preset recalled so reaches the supply's outputs. Ignored,
+// the wheel goes on to the control's parents.
+class WheelOnlyWhenFocused : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() != QEvent::Wheel || static_cast<QWidget*>(watched)->hasFocus())
+            return false;
+        event->ignore();
+        return true;
+    }
+};
+
+void takeWheelOnlyWhenFocused(QWidget* widget)
+{
+    static QPointer<WheelOnlyWhenFocused> guard;
+    if (!guard)
+        guard = new WheelOnlyWhenFocused(QCoreApplication::instance());
+    // Focus by click or Tab only, never by a passing wheel.
+    widget->setFocusPolicy(Qt::StrongFocus);
+    widget->installEventFilter(guard);
+}
+
 QString configure(QWidget* widget, QObject** controlObject)
 {
     QString error;
     *controlObject = widget;
+    if (qobject_cast<QComboBox*>(widget) || qobject_cast<QAbstractSpinBox*>(widget))
+        takeWheelOnlyWhenFocused(widget);
     if (auto* chart = qobject_cast<StripChart*>(widget)) {
         // The history used to be a count of points; a panel still saying so
         // would otherwise get an hour without noticing.
