@@ -727,9 +727,13 @@ void StripChart::changeEvent(QEvent* event)
     ++looks_; // fonts, palette, style: the picture is made anew
 }
 
-void StripChart::resizeEvent(QResizeEvent* event)
+void StripChart::resizeEvent(QResizeEvent*)
 {
-    QCustomPlot::resizeEvent(event);
+    // Not QCustomPlot's own, which replots at once into the unshown buffer:
+    // the picture is made anew at the next paint in any case (its key holds
+    // the viewport), so every step of a resize drew each chart twice.
+    setViewport(rect());
+    update();
     placeLiveButton();
 }
 
