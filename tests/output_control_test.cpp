@@ -1,6 +1,7 @@
 // Set, preset recall, the main output switch and the channel enable buttons.
 #include "panel_fixture.h"
 
+#include "numeric_control.h"
 #include "output_switch.h"
 
 #include <QComboBox>
@@ -47,6 +48,8 @@ protected:
     {
         if (auto* output = qobject_cast<OutputSwitch*>(uiControlObject(pnl, control)))
             return output->programColour() >= 0;
+        if (auto* numeric = qobject_cast<NumericControl*>(uiControlObject(pnl, control)))
+            return numeric->marked();
         return !qobject_cast<QWidget*>(uiControlObject(pnl, control))->styleSheet().isEmpty();
     }
     static QString tooltip(int control) { return qobject_cast<QWidget*>(uiControlObject(pnl, control))->toolTip(); }

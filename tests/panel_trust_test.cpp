@@ -123,7 +123,13 @@ TEST_F(PanelTrust, AnEntryOutsideTheRangeOrNotANumberIsRefusedVisiblyAndNeverBec
         EXPECT_EQ(box->currentValue(), before) << "the previous value stays";
         EXPECT_EQ(box->refusedEntry(), c.typed);
         EXPECT_THAT(box->toolTip().toStdString(), HasSubstr(std::string(c.typed) + " was refused: " + c.why));
-        EXPECT_THAT(box->styleSheet().toStdString(), HasSubstr("border")) << "the field is marked";
+        EXPECT_TRUE(box->marked());
+        // Framed red, the field as high as any other, its rows in line.
+        const QImage seen = box->grab().toImage();
+        const QColor edge = seen.pixelColor(0, seen.height() / 2);
+        EXPECT_GT(edge.red(), 150);
+        EXPECT_LT(edge.green(), 80);
+        EXPECT_EQ(box->height(), widget<NumericControl>(PANEL_VSET3)->height());
     }
     // A number the field holds exactly is that number, however written.
     auto* volts = widget<NumericControl>(PANEL_VSET1);
@@ -193,7 +199,7 @@ TEST_F(PanelTrust, AnEditIsPendingUntilSetWritesItAndTheReadBackAgreesAtTheShown
     click(PANEL_ENABLE1);
     SetCB(pnl, 0, EVENT_COMMIT, nullptr, 0, 0);
     EXPECT_FALSE(vset->pending());
-    EXPECT_TRUE(vset->styleSheet().isEmpty()) << vset->toolTip().toStdString();
+    EXPECT_FALSE(vset->marked()) << vset->toolTip().toStdString();
     EXPECT_EQ(vset->currentValue(), 5.5);
 }
 

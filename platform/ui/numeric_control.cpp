@@ -3,6 +3,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QLocale>
+#include <QPainter>
 #include <QSignalBlocker>
 #include <QTimer>
 
@@ -13,6 +14,8 @@ namespace {
 const QString kNoValue = QStringLiteral("---");
 constexpr char kPendingColour[] = "#cfe3ff";
 constexpr char kRefusedBorder[] = "#c62828";
+constexpr int kRefusedBorderWidth = 2; // [px]
+constexpr char kOutsideColour[] = "#ffd27f";
 
 // The number in an entry without the control's prefix and suffix.
 QString bareNumber(const QDoubleSpinBox* box, QString text)
@@ -265,21 +268,19 @@ void NumericControl::updateLook()
     if (baseTip_.isNull())
         baseTip_ = toolTip().isNull() ? QStringLiteral("") : toolTip();
     QStringList tips;
-    QString style;
-    if (!refused_.isEmpty()) {
+    QColor fill;
+    if (!refused_.isEmpty())
         tips << QStringLiteral("%1 was refused: %2; the previous value stays.").arg(refused_, refusalReason());
-        style = QStringLiteral("border: 2px solid %1;").arg(kRefusedBorder);
-    }
     if (outside_) {
         tips << QStringLiteral("The instrument holds %1, outside what this control takes (%2).")
                     .arg(QDoubleSpinBox::textFromValue(*outside_) + suffix(), rangeText());
-        style += QStringLiteral("background-color: #ffd27f;");
+        fill = QColor(kOutsideColour);
     }
     if (pending_) {
         tips << QStringLiteral("Edited, not yet written to the instrument.");
-        style += QStringLiteral("background-color: %1;").arg(kPendingColour);
+        fill = QColor(kPendingColour);
     } else if (programColour_ >= 0) {
-        style += QStringLiteral("background-color: #%1;").arg(programColour_, 6, 16, QLatin1Char('0'));
+        fill = QColor::fromRgb(QRgb(programColour_));
     }
     // What the program says replaces the panel file's tooltip, as on any
     // other control; the control's own notes come first.
@@ -289,6 +290,31 @@ void NumericControl::updateLook()
         tips << QStringLiteral("No value: none was reported and none was entered.");
     if (programTip_.isEmpty() && !baseTip_.isEmpty())
         tips << baseTip_;
-    setStyleSheet(style.isEmpty() ? QString() : QStringLiteral("QDoubleSpinBox { %1 }").arg(style));
+    // Through the palette and a frame drawn over the field, not a style
+    // sheet: that hands the whole field to Qt's style-sheet style, which
+    // draws it up to 3 px lower and with flat arrows, so a marked field
+    // shifted the rows beneath it out of line with the other channels.
+    if (fill != fill_) {
+        fill_ = fill;
+        if (fill.isValid()) {
+            QPalette colours = palette();
+            colours.setColor(QPalette::Base, fill);
+            setPalette(colours);
+        } else {
+            setPalette(QPalette()); // the window's again
+        }
+    }
+    update();
     setToolTip(tips.join(QLatin1Char('\n')));
+}
+
+void NumericControl::paintEvent(QPaintEvent* event)
+{
+    QDoubleSpinBox::paintEvent(event);
+    if (refused_.isEmpty())
+        return;
+    QPainter painter(this);
+    painter.setPen(QPen(QColor(kRefusedBorder), kRefusedBorderWidth));
+    const qreal inset = kRefusedBorderWidth / 2.0; // [px] the pen's middle
+    painter.drawRect(QRectF(rect()).adjusted(inset, inset, -inset, -inset));
 }

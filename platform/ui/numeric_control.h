@@ -19,6 +19,7 @@
 //     it (SetCtrlVal, a colour or a tooltip).
 #pragma once
 
+#include <QColor>
 #include <QDoubleSpinBox>
 
 #include <optional>
@@ -43,6 +44,9 @@ public:
 
     bool hasValue() const { return hasValue_; }
     bool pending() const { return pending_; }
+    // A colour (pending, the program's, outside the range) or a refusal's
+    // frame is shown.
+    bool marked() const { return fill_.isValid() || !refused_.isEmpty(); }
     // The last refused entry, as typed; empty when the last entry was taken.
     QString refusedEntry() const { return refused_; }
 
@@ -64,6 +68,7 @@ protected:
     double valueFromText(const QString& text) const override;
     void focusInEvent(QFocusEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     QString rangeText() const;
@@ -85,6 +90,7 @@ private:
     mutable QString refused_;
     mutable bool refusedChanged_ = false;
     int programColour_ = -1;
+    QColor fill_; // the field's colour; invalid for the window's own
     QString programTip_;
     QString baseTip_;
 };
