@@ -627,8 +627,13 @@ void StripChart::exportWithDialog(const QString& caption, const QString& filter,
     QFileDialog dialog(this, caption, QDir::currentPath(), filter);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setDefaultSuffix(suffix);
-    dialog.selectFile(
-        QStringLiteral("%1.%2").arg(objectName().isEmpty() ? QStringLiteral("chart") : objectName(), suffix));
+    // Named after what the chart shows and when, so that a session's
+    // exports do not overwrite one another: "railmon-voltage-20261210-102615.csv".
+    QString shows = yAxis->label().section(QLatin1Char(' '), 0, 0).toLower();
+    shows.removeIf([](QChar c) { return !(c.isLetterOrNumber() || c == QLatin1Char('-')); });
+    dialog.selectFile(QStringLiteral("railmon-%1-%2.%3")
+                          .arg(shows.isEmpty() ? QStringLiteral("chart") : shows,
+                               QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")), suffix));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return;
     QString error;
