@@ -179,12 +179,48 @@ TEST_F(PanelTrust, AWheelPassingOverARingOrAFieldChangesNothingUntilTheOperatorW
     EXPECT_TRUE(volts->pending());
 }
 
+TEST_F(PanelTrust, NoValueAndAValueOutsideTheRangeStayWhatTheyAreThroughFocusEscapeAndSet)
+{
+    // Qt reads a field's text back when the focus leaves it; text it cannot
+    // read was taken as the range's lower end, and Set wrote 0 V.
+    auto* volts = widget<NumericControl>(PANEL_VSET1);
+    gMask = 1;
+    for (const double held : {std::nan(""), 25.0}) {
+        SCOPED_TRACE(held);
+        SetCtrlVal(pnl, PANEL_VSET1, held);
+        const std::string shown = volts->text().toStdString();
+        volts->setFocus();
+        QTest::keyClicks(volts, "3");
+        QTest::keyClick(volts, Qt::Key_Escape);
+        widget<QWidget>(PANEL_READ)->setFocus();
+        volts->setFocus();
+        EXPECT_EQ(volts->text().toStdString(), shown);
+        EXPECT_FALSE(volts->pending());
+        clearFakeLog();
+        QTest::keySequence(window(), QKeySequence("Ctrl+S"));
+        QTest::qWait(250);
+        // No value: none written; the supply's own value: that one again.
+        for (const std::string& call : libraryCalls())
+            if (call.rfind("TMI_Voltage 7 1 ", 0) == 0) {
+                EXPECT_FALSE(std::isnan(held)) << call;
+                EXPECT_THAT(call, testing::EndsWith(" " + number(held)));
+            }
+    }
+}
+
 TEST_F(PanelTrust, AnEditIsPendingUntilSetWritesItAndTheReadBackAgreesAtTheShownDecimals)
 {
     auto* vset = widget<NumericControl>(PANEL_VSET1);
+    // What the operator sees at the end of the field, past its text.
+    auto fieldColour = [vset] {
+        const QRect edit = vset->findChild<QLineEdit*>()->geometry();
+        return vset->grab().toImage().pixelColor(edit.right() - 2, edit.center().y());
+    };
+    const QColor unmarked = fieldColour();
     clearFakeLog();
     type(PANEL_VSET1, "5.5");
     EXPECT_TRUE(vset->pending()) << "Enter alone writes nothing";
+    EXPECT_EQ(fieldColour(), QColor(0xcf, 0xe3, 0xff)) << "pale blue";
     EXPECT_THAT(libraryCalls(), testing::IsEmpty());
     EXPECT_THAT(vset->toolTip().toStdString(), HasSubstr("not yet written"));
 
@@ -200,6 +236,7 @@ TEST_F(PanelTrust, AnEditIsPendingUntilSetWritesItAndTheReadBackAgreesAtTheShown
     SetCB(pnl, 0, EVENT_COMMIT, nullptr, 0, 0);
     EXPECT_FALSE(vset->pending());
     EXPECT_FALSE(vset->marked()) << vset->toolTip().toStdString();
+    EXPECT_EQ(fieldColour(), unmarked);
     EXPECT_EQ(vset->currentValue(), 5.5);
 }
 

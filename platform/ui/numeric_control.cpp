@@ -144,7 +144,14 @@ QString NumericControl::textFromValue(double value) const
 
 double NumericControl::valueFromText(const QString& text) const
 {
-    if (!hasValue_ && bareNumber(this, text) != kNoValue) {
+    // Qt reads the field back when the focus leaves it or a shortcut takes
+    // the typing; "no value" and a value shown outside the range are not
+    // numbers its parser takes, and it would make the range's lower end of
+    // them. They stay what they are.
+    const QString number = bareNumber(this, text);
+    if ((!hasValue_ && number == kNoValue) || (outside_ && number == QDoubleSpinBox::textFromValue(*outside_)))
+        return value();
+    if (!hasValue_) {
         hasValue_ = true;
         enteredIntoNoValue_ = true;
     }
@@ -227,6 +234,11 @@ void NumericControl::stepBy(int steps)
         return;
     }
     QDoubleSpinBox::stepBy(steps);
+    // A step first reads what was typed: refused, it is said at once.
+    if (refusedChanged_) {
+        refusedChanged_ = false;
+        updateLook();
+    }
 }
 
 void NumericControl::focusInEvent(QFocusEvent* event)

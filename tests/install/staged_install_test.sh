@@ -27,7 +27,7 @@ mkdir "$elsewhere"
 cd "$elsewhere"
 
 "$WIDGET_LOCATOR" "$root/share/railmon/railmon-ctrl.uir" PANEL_READ PANEL_CVCC1 PANEL_LOGTOFILE \
-    PANEL_TIMERONOFF PANEL_EXIT >"$work/places" 2>"$work/locator.log" || fail "locator: $(cat "$work/locator.log")"
+    PANEL_TIMERONOFF PANEL_EXIT PANEL_PRESET PANEL_VSET1 >"$work/places" 2>"$work/locator.log" || fail "locator: $(cat "$work/locator.log")"
 
 "$root/bin/railmon" >"$work/out" 2>"$work/err" &
 railmon=$!
@@ -53,6 +53,17 @@ shot() {
 before=$(shot PANEL_CVCC1)
 click PANEL_READ
 [ "$(shot PANEL_CVCC1)" != "$before" ] || fail "Read did not change the CV/CC indicator"
+# A real wheel turned over the Preset box or a setpoint the operator is not
+# working in changes neither: it once recalled the next preset.
+for id in PANEL_PRESET PANEL_VSET1; do
+    read -r x y w h <<<"$(place "$id")"
+    xdotool mousemove --window "$window" $((x + w / 2)) $((y + h / 2))
+    sleep 0.3
+    before=$(shot "$id")
+    xdotool click 5 click 5
+    sleep 0.3
+    [ "$(shot "$id")" = "$before" ] || fail "a passing wheel changed $id"
+done
 click PANEL_LOGTOFILE
 click PANEL_TIMERONOFF
 sleep 2.5 # two ticks at the default interval of 1 s
