@@ -206,6 +206,15 @@ TEST_F(PanelTrust, NoValueAndAValueOutsideTheRangeStayWhatTheyAreThroughFocusEsc
                 EXPECT_THAT(call, testing::EndsWith(" " + number(held)));
             }
     }
+    // An arrow from the value outside lands at the nearest limit, as an edit.
+    for (const Qt::Key arrow : {Qt::Key_Up, Qt::Key_Down}) {
+        SetCtrlVal(pnl, PANEL_VSET1, 25.0);
+        QTest::keyClick(volts, arrow);
+        EXPECT_EQ(volts->text().toStdString(), "20.000 V");
+        EXPECT_EQ(volts->currentValue(), 20.0);
+        EXPECT_TRUE(volts->pending());
+        EXPECT_TRUE(volts->refusedEntry().isEmpty());
+    }
 }
 
 TEST_F(PanelTrust, AnEditIsPendingUntilSetWritesItAndTheReadBackAgreesAtTheShownDecimals)

@@ -225,6 +225,20 @@ void NumericControl::keyPressEvent(QKeyEvent* event)
 
 void NumericControl::stepBy(int steps)
 {
+    if (outside_ && bareNumber(this, lineEdit()->text()) == QDoubleSpinBox::textFromValue(*outside_)) {
+        // From a value shown outside the range an arrow lands at the limit
+        // nearest it, as the operator's edit: stepping from the limit the
+        // field holds would show 20 V after Up from 25 V as if nothing
+        // had been edited.
+        const double limit = std::clamp(*outside_, minimum(), maximum());
+        outside_.reset();
+        {
+            const QSignalBlocker quiet(this);
+            setValue(limit);
+        }
+        operatorEdited();
+        return;
+    }
     outside_.reset();
     if (!hasValue_) {
         hasValue_ = true;
@@ -239,6 +253,14 @@ void NumericControl::stepBy(int steps)
         refusedChanged_ = false;
         updateLook();
     }
+}
+
+QAbstractSpinBox::StepEnabled NumericControl::stepEnabled() const
+{
+    // The limit it holds behind a value outside is no end to step from.
+    if (outside_)
+        return StepUpEnabled | StepDownEnabled;
+    return QDoubleSpinBox::stepEnabled();
 }
 
 void NumericControl::focusInEvent(QFocusEvent* event)

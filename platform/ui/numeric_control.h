@@ -68,6 +68,7 @@ protected:
     double valueFromText(const QString& text) const override;
     void focusInEvent(QFocusEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    StepEnabled stepEnabled() const override;
     void paintEvent(QPaintEvent* event) override;
 
 private:
