@@ -148,8 +148,7 @@ double NumericControl::valueFromText(const QString& text) const
     // the typing; "no value" and a value shown outside the range are not
     // numbers its parser takes, and it would make the range's lower end of
     // them. They stay what they are.
-    const QString number = bareNumber(this, text);
-    if ((!hasValue_ && number == kNoValue) || (outside_ && number == QDoubleSpinBox::textFromValue(*outside_)))
+    if (showsProgramValue(bareNumber(this, text)))
         return value();
     if (!hasValue_) {
         hasValue_ = true;
@@ -158,12 +157,15 @@ double NumericControl::valueFromText(const QString& text) const
     return QDoubleSpinBox::valueFromText(text);
 }
 
+bool NumericControl::showsProgramValue(const QString& number) const
+{
+    return (!hasValue_ && number == kNoValue) || (outside_ && number == QDoubleSpinBox::textFromValue(*outside_));
+}
+
 QValidator::State NumericControl::validate(QString& input, int& pos) const
 {
     const QString number = bareNumber(this, input);
-    if (!hasValue_ && number == kNoValue)
-        return QValidator::Acceptable;
-    if (outside_ && number == QDoubleSpinBox::textFromValue(*outside_))
+    if (showsProgramValue(number))
         return QValidator::Acceptable;
     if (number.contains(locale().groupSeparator()))
         return QValidator::Intermediate;
@@ -225,7 +227,7 @@ void NumericControl::keyPressEvent(QKeyEvent* event)
 
 void NumericControl::stepBy(int steps)
 {
-    if (outside_ && bareNumber(this, lineEdit()->text()) == QDoubleSpinBox::textFromValue(*outside_)) {
+    if (outside_ && showsProgramValue(bareNumber(this, lineEdit()->text()))) {
         // From a value shown outside the range an arrow lands at the limit
         // nearest it, as the operator's edit: stepping from the limit the
         // field holds would show 20 V after Up from 25 V as if nothing

@@ -73,6 +73,9 @@ protected:
 
 private:
     QString rangeText() const;
+    // The field still shows what the program wrote that is no number in the
+    // range ("---", a value outside it), not an entry.
+    bool showsProgramValue(const QString& number) const;
     // Why the last refused entry was refused, for its tooltip.
     QString refusalReason() const;
     void entryFinished();

@@ -168,8 +168,6 @@ std::optional<double> numberProperty(const QObject* object, const char* name, do
     return value;
 }
 
-// Gives a control the behaviour its properties ask for; an error text when
-// they do not make sense.
 // A wheel turned over a control the operator is not working in is meant for
 // what lies beneath (scrolling past it): a ring or a number would act on it
 // at once, and a preset recalled so reaches the supply's outputs. Ignored,
@@ -198,6 +196,8 @@ void takeWheelOnlyWhenFocused(QWidget* widget)
     widget->installEventFilter(guard);
 }
 
+// Gives a control the behaviour its properties ask for; an error text when
+// they do not make sense.
 QString configure(QWidget* widget, QObject** controlObject)
 {
     QString error;
