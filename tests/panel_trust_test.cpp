@@ -82,14 +82,18 @@ protected:
         QTest::mouseClick(button, Qt::LeftButton, {}, box ? QPoint(8, button->height() / 2) : button->rect().center());
         QApplication::processEvents();
     }
-    static std::vector<std::string> libraryCalls()
+    // The recorded calls since the fake's log was cleared that begin so.
+    static std::vector<std::string> callsStartingWith(const std::string& prefix)
     {
-        std::vector<std::string> library;
+        std::vector<std::string> matching;
         for (const std::string& call : calls())
-            if (call.rfind("TMI_", 0) == 0)
-                library.push_back(call);
-        return library;
+            if (call.rfind(prefix, 0) == 0)
+                matching.push_back(call);
+        return matching;
     }
+    static std::vector<std::string> libraryCalls() { return callsStartingWith("TMI_"); }
+    // The voltages written to CH +18V.
+    static std::vector<std::string> voltagesWrittenToChannel1() { return callsStartingWith("TMI_Voltage 7 1 "); }
 };
 
 TEST_F(PanelTrust, AnEntryOutsideTheRangeOrNotANumberIsRefusedVisiblyAndNeverBecomesAnotherNumber)
@@ -200,11 +204,10 @@ TEST_F(PanelTrust, NoValueAndAValueOutsideTheRangeStayWhatTheyAreThroughFocusEsc
         QTest::keySequence(window(), QKeySequence("Ctrl+S"));
         QTest::qWait(250);
         // No value: none written; the supply's own value: that one again.
-        for (const std::string& call : libraryCalls())
-            if (call.rfind("TMI_Voltage 7 1 ", 0) == 0) {
-                EXPECT_FALSE(std::isnan(held)) << call;
-                EXPECT_THAT(call, testing::EndsWith(" " + number(held)));
-            }
+        for (const std::string& call : voltagesWrittenToChannel1()) {
+            EXPECT_FALSE(std::isnan(held)) << call;
+            EXPECT_THAT(call, testing::EndsWith(" " + number(held)));
+        }
     }
     // An arrow from the value outside lands at the nearest limit, as an edit.
     for (const Qt::Key arrow : {Qt::Key_Up, Qt::Key_Down}) {
@@ -413,11 +416,8 @@ TEST_F(PanelTrust, ShortcutsReadSetAndExitAndTheTooltipsSayThem)
         QTest::keySequence(window(), QKeySequence("Ctrl+S"));
         QTest::qWait(250);
         EXPECT_THAT(libraryCalls(), testing::Contains(StartsWith("TMI_Voltage 7 1 ")));
-        for (const std::string& call : libraryCalls()) {
-            if (call.rfind("TMI_Voltage 7 1 ", 0) == 0) {
-                EXPECT_THAT(call, testing::EndsWith(" " + number(written)));
-            }
-        }
+        for (const std::string& call : voltagesWrittenToChannel1())
+            EXPECT_THAT(call, testing::EndsWith(" " + number(written)));
         EXPECT_EQ(box->refusedEntry().toStdString(), typed == std::string("25") ? "25" : "");
     }
 
