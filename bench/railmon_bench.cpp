@@ -1,5 +1,7 @@
 // How long railmon's own work takes, in-process, headless:
 //   make -C . bench   or   build/bench/railmon_bench
+#include "log_file.h"
+#include "metrics_export.h"
 #include "railmon-ctrl.h"
 #include "railmon.h"
 #include "strip_chart.h"

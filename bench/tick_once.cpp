@@ -4,6 +4,7 @@
 //   valgrind --tool=callgrind --collect-atstart=no
 //     --toggle-collect='*measuredTick*' build/bench/tick_once
 // (one command; bench/run_bench.py runs it)
+#include "log_file.h"
 #include "railmon-ctrl.h"
 #include "railmon.h"
 #include "test_paths.h"

@@ -86,6 +86,7 @@ void TMI_ReadCurrent(double* I, double* V, unsigned char* mode, unsigned char* o
 
 // Channel index 0..3 = "CH +18V", "CH -18V", "CH +6V", "CH -6V".
 enum { CHANNELS = 4 };
+inline constexpr const char* kChannelLabels[CHANNELS] = {"CH +18V", "CH -18V", "CH +6V", "CH -6V"};
 
 extern int pnl;
 extern const int vmon[CHANNELS];
@@ -99,18 +100,9 @@ extern const int cvcc[CHANNELS];
 extern int gMask;
 // Non-zero while the log-to-file switch is on.
 extern int gLogToFile;
-// The measurement log, null until the first logged reading opens it.
+// The measurement log, null until the first logged reading opens it
+// (log_file.h).
 extern FILE* gFp;
-// Closes the measurement log, if it was opened, after the last of it has
-// reached the disk. Shutdown's last step.
-void LogClose(void);
-
-// The export for a lab's Prometheus: with RAILMON_METRICS_DIR naming a
-// directory, railmon.prom there holds the supply's latest state, replaced at
-// most once a second; closing it leaves railmon_up 0. Start-up opens it
-// once the supply's state is on the panel, shutdown closes it last.
-void MetricsOpen(void);
-void MetricsClose(void);
 
 // The panel's callbacks (railmon-ctrl.h names them).
 #define RAILMON_CALLBACK(name) \

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "driver_fixture.h"
+#include "log_file.h"
 #include "railmon-ctrl.h"
 #include "userint_testing.h"
 

@@ -28,13 +28,7 @@
 #pragma once
 
 #ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "os_windows.h"
 
 // LoadLibraryExA with LOAD_LIBRARY_SEARCH_APPLICATION_DIR |
 // LOAD_LIBRARY_SEARCH_SYSTEM32; GetLastError() is 0 after a success.
@@ -46,6 +40,8 @@ HINSTANCE LoadLibraryFromAppOrSystemA(const char* fileName);
 typedef void* HINSTANCE;
 typedef void (*FARPROC)(void);
 typedef unsigned long DWORD;
+// windows.h has them as macros of these values.
+enum : int { FALSE = 0, TRUE = 1 };
 
 // Loads a library by file name; null when it cannot be loaded.
 HINSTANCE LoadLibraryA(const char* fileName);

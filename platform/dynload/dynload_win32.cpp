@@ -1,6 +1,5 @@
 #include "dynload.h"
 
-#include <cctype>
 #include <string>
 
 namespace {
@@ -38,16 +37,10 @@ const char* LastLoadErrorText(void)
     tLastErrorText.clear();
     if (code == 0)
         return tLastErrorText.c_str();
-    char* text = nullptr;
-    const DWORD length =
-        FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                       nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-    if (length > 0 && text)
-        tLastErrorText.assign(text, length);
-    LocalFree(text);
-    while (!tLastErrorText.empty() &&
-           (std::isspace(static_cast<unsigned char>(tLastErrorText.back())) || tLastErrorText.back() == '.'))
-        tLastErrorText.pop_back();
+    tLastErrorText = WindowsErrorText(code);
+    // The code is said once, at the end.
+    if (tLastErrorText == "error " + std::to_string(code))
+        tLastErrorText.clear();
     if (const char* words = advice(code))
         tLastErrorText += (tLastErrorText.empty() ? "" : "; ") + std::string(words);
     tLastErrorText += " (error " + std::to_string(code) + ")";

@@ -8,7 +8,6 @@
 
 #include "sim_supply.h"
 
-#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -45,7 +44,7 @@ public:
     bool held() const { return lock_ != -1; }
 
 private:
-    std::intptr_t lock_ = -1; // the lock file's descriptor; on Windows its HANDLE
+    int lock_ = -1; // the lock file's descriptor
 };
 
 } // namespace sim

@@ -1,6 +1,6 @@
 // The vendor library's 39 functions over the simulated supply, so railmon
 // runs on a desk with no instrument. Settings come from the environment when
-// the connection is opened (see the README):
+// the connection is opened (see docs/operator-guide.md):
 //   TMI_SIM_STATE       state file (preset memories), see sim_state_file.h
 //   TMI_SIM_LOAD        load of each output [ohm], "R1,R2,R3,R4"; "open" for none
 //   TMI_SIM_NOISE       0 for exact readings
@@ -159,13 +159,20 @@ private:
     Connection* connection_ = nullptr;
 };
 
-template <typename T>
-int answer(const Call& call, T* out, T value)
+// Why a call cannot be answered: no device, or nowhere to put the answer;
+// TMI_SIM_OK when it can.
+int refusal(const Call& call, bool outputsGiven)
 {
     if (!call)
         return TMI_SIM_ENODEV;
-    if (!out)
-        return TMI_SIM_ENULL;
+    return outputsGiven ? TMI_SIM_OK : TMI_SIM_ENULL;
+}
+
+template <typename T>
+int answer(const Call& call, T* out, T value)
+{
+    if (const int no = refusal(call, out != nullptr))
+        return no;
     *out = value;
     return TMI_SIM_OK;
 }
@@ -338,10 +345,8 @@ TMI_API_EXPORT int TMI_AllPresetQ(int h, double* values)
 {
     // Preset-major: preset 1 channel 1 volts, amps, channel 2 volts, ... (32 values).
     Call call(h);
-    if (!call)
-        return TMI_SIM_ENODEV;
-    if (!values)
-        return TMI_SIM_ENULL;
+    if (const int no = refusal(call, values != nullptr))
+        return no;
     for (const auto& preset : call->supply.memory().presets) {
         for (const sim::Setpoint& set : preset) {
             *values++ = set.volts;
@@ -402,10 +407,8 @@ TMI_API_EXPORT int TMI_MainOutputQ(int h, unsigned char* state)
 TMI_API_EXPORT int TMI_MoniDataQ(int h, char ch, double* volts, double* amps, char* code)
 {
     Call call(h);
-    if (!call)
-        return TMI_SIM_ENODEV;
-    if (!volts || !amps || !code)
-        return TMI_SIM_ENULL;
+    if (const int no = refusal(call, volts && amps && code))
+        return no;
     if (!call->supply.validChannel(ch))
         return TMI_SIM_EINVAL;
     sim::Reading reading = call->supply.measure(ch);
@@ -536,10 +539,8 @@ TMI_API_EXPORT int TMI_AdrQ(int h, unsigned char* address)
 TMI_API_EXPORT int TMI_Out(int h, char* command)
 {
     Call call(h);
-    if (!call)
-        return TMI_SIM_ENODEV;
-    if (!command)
-        return TMI_SIM_ENULL;
+    if (const int no = refusal(call, command != nullptr))
+        return no;
     call->lastCommand.assign(command, strnlen(command, kTextSize));
     return TMI_SIM_OK;
 }

@@ -10,14 +10,8 @@
 
 ChartFormat chartFormatOf(const QString& path)
 {
-    const QString suffix = QFileInfo(path).suffix().toLower();
-    if (suffix == QLatin1String("png"))
-        return ChartFormat::Png;
-    if (suffix == QLatin1String("pdf"))
-        return ChartFormat::Pdf;
-    if (suffix == QLatin1String("csv"))
-        return ChartFormat::Csv;
-    return ChartFormat::Unknown;
+    return formatByExtension(path, {{"png", ChartFormat::Png}, {"pdf", ChartFormat::Pdf}, {"csv", ChartFormat::Csv}},
+                             ChartFormat::Unknown);
 }
 
 bool saveChartPicture(QCustomPlot* plot, const QString& path, ChartFormat format, QString* error)

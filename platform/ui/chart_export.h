@@ -8,8 +8,25 @@
 
 #include <qcustomplot.h>
 
+#include <QFileInfo>
 #include <QList>
 #include <QString>
+
+#include <initializer_list>
+#include <utility>
+
+// The format whose extension (lower case) the file name has, or `unknown`:
+// the charts' exports and railmon-plot choose their format by it.
+template <typename Format>
+Format formatByExtension(const QString& path, std::initializer_list<std::pair<const char*, Format>> formats,
+                         Format unknown)
+{
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    for (const auto& [extension, format] : formats)
+        if (suffix == QLatin1String(extension))
+            return format;
+    return unknown;
+}
 
 enum class ChartFormat { Png, Pdf, Csv, Unknown };
 ChartFormat chartFormatOf(const QString& path);

@@ -1,6 +1,7 @@
 // What application code includes: its own header and, through it, the
-// platform's three contracts.
+// platform's four contracts.
 #include "dynload.h"
+#include "osfile.h"
 #include "railmon.h"
 #include "tmi_api.h"
 #include "userint.h"

@@ -10,7 +10,7 @@ stage_install "$stage"
 root="$stage/usr"
 for file in bin/railmon share/railmon/railmon-ctrl.uir "$PRIVATE_LIBDIR/libTMI_API.so" \
     share/applications/railmon.desktop share/icons/hicolor/scalable/apps/railmon.svg \
-    share/doc/railmon/README.md share/doc/railmon/copyright share/man/man1/railmon.1.gz; do
+    share/doc/railmon/README.md share/doc/railmon/docs/operator-guide.md share/doc/railmon/copyright share/man/man1/railmon.1.gz; do
     [ -f "$root/$file" ] || fail "$file is not installed"
 done
 for size in 48 128; do

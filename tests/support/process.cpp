@@ -14,6 +14,18 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+void execChild(const std::vector<std::string>& argv)
+{
+    const int devNull = open("/dev/null", O_RDONLY);
+    dup2(devNull, 0);
+    std::vector<char*> args;
+    for (const std::string& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+}
+
 ProcessResult runProcess(const std::vector<std::string>& argv, const EnvChanges& env, int timeoutMs,
                          const std::string& workingDirectory, int stopSignal)
 {
@@ -27,8 +39,6 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const EnvChanges&
         dup2(errPipe[1], 2);
         close(outPipe[0]);
         close(errPipe[0]);
-        int devNull = open("/dev/null", O_RDONLY);
-        dup2(devNull, 0);
         for (const auto& [name, value] : env) {
             if (value)
                 setenv(name.c_str(), value->c_str(), 1);
@@ -37,12 +47,7 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const EnvChanges&
         }
         if (!workingDirectory.empty() && chdir(workingDirectory.c_str()) != 0)
             _exit(126);
-        std::vector<char*> args;
-        for (const std::string& a : argv)
-            args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execv(args[0], args.data());
-        _exit(127);
+        execChild(argv);
     }
     close(outPipe[1]);
     close(errPipe[1]);

@@ -23,6 +23,11 @@ using EnvChanges = std::map<std::string, std::optional<std::string>>;
 ProcessResult runProcess(const std::vector<std::string>& argv, const EnvChanges& env, int timeoutMs = 30000,
                          const std::string& workingDirectory = {}, int stopSignal = 9 /* SIGKILL */);
 
+// In a child just forked, with its output already where it should go:
+// standard input from /dev/null, then argv[0] run with argv. Exit status 127
+// when it cannot be run.
+[[noreturn]] void execChild(const std::vector<std::string>& argv);
+
 // Lines of a text, without their line ends.
 std::vector<std::string> linesOf(const std::string& text);
 // A fresh directory under the system's temporary directory.

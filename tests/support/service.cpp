@@ -20,14 +20,7 @@ Service::Service(const std::vector<std::string>& argv, const std::string& logPat
         const int log = open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(log, 1);
         dup2(log, 2);
-        const int devNull = open("/dev/null", O_RDONLY);
-        dup2(devNull, 0);
-        std::vector<char*> args;
-        for (const std::string& a : argv)
-            args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execv(args[0], args.data());
-        _exit(127);
+        execChild(argv);
     }
 }
 

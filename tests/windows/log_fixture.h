@@ -2,6 +2,7 @@
 // test program, ticking in a working directory of its own.
 #pragma once
 
+#include "log_file.h"
 #include "railmon.h"
 #include "win_support.h"
 

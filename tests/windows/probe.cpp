@@ -8,6 +8,7 @@
 //            setpoint and Set;
 //            afterwards, whether the supply still answers the closed handle
 //   logtick  one timer tick with logging on, in the working directory
+#include "log_file.h"
 #include "railmon.h"
 #include "userint_standin.h"
 

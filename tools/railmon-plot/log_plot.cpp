@@ -1,5 +1,6 @@
 #include "log_plot.h"
 
+#include "chart_export.h"
 #include "trace_style.h"
 
 #include <qcustomplot.h>
@@ -93,14 +94,9 @@ QCPGraph* addTrace(QCustomPlot* plot, QCPAxisRect* rect, int channel, const std:
 
 PictureFormat pictureFormatOf(const QString& path)
 {
-    const QString suffix = QFileInfo(path).suffix().toLower();
-    if (suffix == QLatin1String("png"))
-        return PictureFormat::Png;
-    if (suffix == QLatin1String("svg"))
-        return PictureFormat::Svg;
-    if (suffix == QLatin1String("pdf"))
-        return PictureFormat::Pdf;
-    return PictureFormat::Unknown;
+    return formatByExtension(path,
+                             {{"png", PictureFormat::Png}, {"svg", PictureFormat::Svg}, {"pdf", PictureFormat::Pdf}},
+                             PictureFormat::Unknown);
 }
 
 bool plotLog(const LogSeries& series, const QString& title, int width, int height, const QString& path, QString* error)

@@ -1,0 +1,9 @@
+# The application's source files, for every build that compiles them: the
+# program, its test library and the Windows cross-build.
+set(RAILMON_APP_SOURCES
+  railmon.cpp
+  device_lock.cpp
+  log_file.cpp
+  metrics_export.cpp
+  panel_marks.cpp
+  status_line.cpp)
