@@ -73,6 +73,41 @@ void BM_TickWithLogging(benchmark::State& state)
 }
 BENCHMARK(BM_TickWithLogging)->Arg(0)->Arg(1)->ArgName("logging")->Unit(benchmark::kMicrosecond);
 
+// The run's first logged tick with the previous run's log in the folder:
+// keeping it as railmon.log.1 must cost no tick at any size. The previous
+// log is a sparse file of the given size [MiB], as large as a day's log.
+void BM_FirstLoggedTick(benchmark::State& state)
+{
+    const auto dir = std::filesystem::temp_directory_path() / "railmon-bench-first";
+    std::filesystem::create_directories(dir);
+    const auto previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir);
+    openPanelOn(RAILMON_BIN_DIR);
+    gMask = 15;
+    for (auto _ : state) {
+        state.PauseTiming();
+        LogClose();
+        gFp = nullptr;
+        std::filesystem::remove("railmon.log.1");
+        const int fd = open("railmon.log", O_RDWR | O_CREAT | O_TRUNC, 0644);
+        if (fd < 0 || ftruncate(fd, state.range(0) << 20) != 0 || write(fd, "#time\n", 6) != 6)
+            state.SkipWithError("cannot make the previous log");
+        close(fd);
+        gLogToFile = 1;
+        state.ResumeTiming();
+        TimerCB(pnl, PANEL_TIMER, EVENT_TIMER_TICK, nullptr, 0, 0);
+    }
+    closePanel();
+    std::filesystem::current_path(previous);
+    std::filesystem::remove_all(dir);
+}
+BENCHMARK(BM_FirstLoggedTick)
+    ->Arg(0)
+    ->Arg(1536)
+    ->ArgName("previous_mib")
+    ->Iterations(20)
+    ->Unit(benchmark::kMicrosecond);
+
 double clockSeconds(clockid_t clock)
 {
     timespec t = {};

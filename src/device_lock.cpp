@@ -3,7 +3,8 @@
 #include "osfile.h"
 
 #include <cctype>
-#include <cstdio>
+#include <cstdlib>
+#include <sstream>
 
 namespace {
 
@@ -17,35 +18,66 @@ std::string fileNamePart(const char* address)
     return name;
 }
 
+std::string holderText(long pid, const std::string& user)
+{
+    return "process " + std::to_string(pid) + (user.empty() ? std::string() : " of user " + user);
+}
+
+// Who holds the lock: the system's word for the process when it has one,
+// else what the holder wrote into the file ("<pid> <user>").
+std::string holderOf(int fd, long pid)
+{
+    if (pid > 0)
+        return holderText(pid, OsUserOfProcess(pid));
+    char text[128] = {};
+    std::string why;
+    const long long got = OsReadAt(fd, text, sizeof text - 1, 0, why);
+    std::istringstream fields(std::string(text, got > 0 ? static_cast<size_t>(got) : 0));
+    long written = 0;
+    std::string user;
+    if (!(fields >> written) || written <= 0)
+        return "?";
+    fields >> user;
+    return holderText(written, user);
+}
+
 } // namespace
 
-bool lockDevice(const char* address, std::string& holder)
+DeviceLock lockDevice(const char* address)
 {
-    std::string why;
-    const std::string dir = OsUserRuntimeDirectory(why);
-    if (dir.empty()) {
-        std::printf("Cannot check for another railmon on %s: %s\n", address, why.c_str());
-        return true;
-    }
+    DeviceLock lock;
+    std::string dir;
+    if (const char* chosen = std::getenv("RAILMON_LOCK_DIR"); chosen && *chosen)
+        dir = chosen;
+    else if (dir = OsDeviceLockDirectory(lock.problem); dir.empty())
+        return lock;
     const std::string path = dir + "/railmon-" + fileNamePart(address) + ".lock";
-    const int fd = OsOpenRegularFile(path, OS_READ_WRITE | OS_CREATE, 0600, why);
+    std::string why;
+    // Readable by all, so another user's railmon can take the lock once this
+    // one has gone; never opened through a link, so nobody can redirect it.
+    int fd = OsOpenRegularFile(path, OS_READ_WRITE | OS_CREATE, 0644, why);
+    const bool writable = fd >= 0;
+    if (fd == OS_FAILED)
+        fd = OsOpenRegularFile(path, OS_READ, 0, why);
     if (fd < 0) {
-        std::printf("Cannot check for another railmon on %s: %s: %s\n", address, path.c_str(), why.c_str());
-        return true;
+        lock.problem = path + ": " + why;
+        return lock;
     }
     long holderPid = 0;
-    if (OsTryLock(fd, holderPid)) {
-        // The holder's process number, for a second railmon to name where
-        // the system cannot tell it.
-        const std::string pid = std::to_string(OsProcessId());
-        const long long written = OsWriteAt(fd, pid.data(), pid.size(), 0, why);
-        if (written > 0)
-            OsCutBack(fd, written, why);
-        return true; // held by the open descriptor until the process ends
+    if (!OsTryLock(fd, holderPid)) {
+        lock.state = DeviceLock::InUse;
+        lock.holder = holderOf(fd, holderPid);
+        OsClose(fd);
+        return lock;
     }
-    char text[32] = {};
-    const long long got = OsReadAt(fd, text, sizeof text - 1, 0, why);
-    holder = holderPid ? std::to_string(holderPid) : got > 0 ? std::string(text, static_cast<size_t>(got)) : "?";
-    OsClose(fd);
-    return false;
+    // Who holds it, for a second railmon where the system cannot tell;
+    // another user's file keeps its owner's words, which the system's
+    // answer then replaces.
+    if (writable) {
+        const std::string holder = std::to_string(OsProcessId()) + " " + OsUserOfProcess(0) + "\n";
+        if (OsWriteAt(fd, holder.data(), holder.size(), 0, why) > 0)
+            OsCutBack(fd, static_cast<long long>(holder.size()), why);
+    }
+    lock.state = DeviceLock::Held;
+    return lock; // held by the open descriptor until the process ends
 }

@@ -6,8 +6,10 @@
 
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 FILE* gFp = nullptr;
@@ -15,8 +17,12 @@ FILE* gFp = nullptr;
 namespace {
 
 const char kLogFileName[] = "railmon.log";
-// The previous run's log, kept when a run empties railmon.log.
+// The previous run's log, kept when a run starts railmon.log afresh.
 const char kPreviousLogFileName[] = "railmon.log.1";
+// The lock that makes one railmon the log's one writer. It guards the name,
+// not a file: the log itself is renamed away at a run's start and by
+// rotation, and a lock on it would then guard the wrong file.
+const char kLogLockFileName[] = "railmon.log.lock";
 const char kLogHeader[] = "#time\tch\tU\tI\tCV_CC\n";
 
 // A tick's records reach the file whole or not at all: they are gathered
@@ -39,22 +45,45 @@ std::string gTickText;
 // Bytes of whole ticks in the file; where the next tick is written.
 long long gLogEnd = 0;
 
+int gLockFd = -1;          // the lock file, held from the first open to the close
+OsFileFacts gLogFile;      // which file gFp writes, to tell when the name no longer names it
+double gLastNameCheck = 0; // [s, monotonic] when the name was last compared
+// The previous log could not be kept as railmon.log.1: not tried again,
+// which would churn the disk, until logging is switched on anew.
+bool gKeepFailed = false;
+// The run's first open is done: later ones (after a deletion or a rotation)
+// keep nothing, as the name no longer holds this run's records.
+bool gLogStarted = false;
+
 // True while opening or writing the log fails, so the operator is told once
 // per streak of failures, and how many ticks it cost when it ends.
 bool gLogFailing = false;
 long gTicksLost = 0;
 
 // For the status line: where the log is, what it holds, what it lost.
-std::string gLogPath;     // the full path, once opened
-long gLogRecords = 0;     // records of this run in the file
+std::string gLogPath;     // the full path, known from the first attempt to open it
+long gLogRecords = 0;     // records in the file being written
 long gTicksNotLogged = 0; // in this run, over all failure streaks
+std::string gLogNotice;   // what happened to the file under railmon, for the status line
+bool gLogNoticeIsAlarm = false;
+
+double monotonicSeconds()
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+std::string logPath()
+{
+    const std::string cwd = OsCurrentDirectory();
+    return cwd.empty() ? std::string(kLogFileName) : cwd + "/" + kLogFileName;
+}
 
 void reportLogFailure(const char* what, const std::string& why)
 {
     if (!gLogFailing)
-        printf("%s %s: %s\n", what, kLogFileName, why.c_str());
+        printf("%s %s: %s\n", what, gLogPath.c_str(), why.c_str());
     gLogFailing = true;
-    showStatus(PANEL_STATUS_LOG, std::string("Log: ") + what + " " + kLogFileName + ": " + why, VAL_ERROR_COLOR);
+    showStatus(PANEL_STATUS_LOG, std::string("Log: ") + what + " " + gLogPath + ": " + why, VAL_ERROR_COLOR);
 }
 
 void noteTickLost()
@@ -66,7 +95,7 @@ void noteTickLost()
 void reportLogResumed()
 {
     if (gLogFailing && gTicksLost > 0)
-        printf("Writing %s again: %ld tick%s could not be logged\n", kLogFileName, gTicksLost,
+        printf("Writing %s again: %ld tick%s could not be logged\n", gLogPath.c_str(), gTicksLost,
                gTicksLost == 1 ? "" : "s");
     gLogFailing = false;
     gTicksLost = 0;
@@ -86,76 +115,167 @@ PacedWorker<int> gLogSyncer(syncLog, std::chrono::seconds(1));
 
 // ---- Opening: only a regular file, never through a link, one writer -------
 
-// Copies the log's present content to railmon.log.1 (a file of its own,
-// renamed over it), so emptying railmon.log for this run destroys nothing.
-bool keepPreviousLog(int fd, long long size, std::string& why)
+// The log's lock, taken once per run. -1 with `why` when another railmon
+// holds it or it cannot be made.
+int takeLogLock(std::string& why)
 {
-    const std::string failed = std::string("cannot keep its previous content as ") + kPreviousLogFileName + ": ";
-    std::string temporary;
-    const int out = OsCreateUniqueFile(kPreviousLogFileName, temporary, why);
-    if (out < 0) {
-        why = failed + why;
-        return false;
-    }
-    OsSetMode(out, 0644, why);
-    static char buffer[64 * 1024];
-    bool ok = true;
-    for (long long at = 0, written = 0; ok && at < size; at += written) {
-        const long long got = OsReadAt(fd, buffer, sizeof buffer, at, why);
-        ok = got > 0;
-        for (written = 0; ok && written < got;) {
-            const long long put =
-                OsWriteAt(out, buffer + written, static_cast<size_t>(got - written), at + written, why);
-            ok = put > 0;
-            written += ok ? put : 0;
+    // Read-only will do for a lock file another user made.
+    int fd = OsOpenRegularFile(kLogLockFileName, OS_READ_WRITE | OS_CREATE, 0644, why);
+    if (const std::string created = why; fd == OS_FAILED) {
+        fd = OsOpenRegularFile(kLogLockFileName, OS_READ, 0, why);
+        // A directory that takes no new file takes no log either: that is
+        // what the operator needs to hear, not the lock's name.
+        if (fd == OS_FAILED || fd == OS_ABSENT) {
+            why = created;
+            return -1;
         }
-        if (got == 0)
-            why = "the file ended early";
     }
-    // On the disk before railmon.log is emptied.
-    ok = ok && OsSyncAll(out, why);
-    ok = OsClose(out) == 0 && ok;
-    ok = ok && OsRename(temporary, kPreviousLogFileName, why);
-    if (!ok) {
-        why = failed + why;
-        OsRemove(temporary);
+    if (fd < 0) {
+        why = std::string("cannot take its lock ") + kLogLockFileName + ": " + why + "; not logging";
+        return -1;
     }
-    return ok;
+    if (long holder = 0; !OsTryLock(fd, holder)) {
+        OsClose(fd);
+        why = "another railmon" + (holder ? " (process " + std::to_string(holder) + ")" : std::string()) +
+            " is writing it; not logging";
+        return -1;
+    }
+    return fd;
 }
 
-// Opens railmon.log for this run: a regular file only (a FIFO would block
-// the program, a link would let it overwrite whatever the link names), with
-// an advisory lock so two railmon never write one file, and emptied only
-// once the previous content is safe in railmon.log.1. The order matters:
-// renaming the locked file away would let a later railmon lock another file
-// than the one being written. The stream is binary, so a byte offset in the
-// file is a byte offset in the records.
-FILE* openLog(std::string& why)
+// Opens railmon.log: a regular file of its own only (a FIFO would block the
+// program, a link, symbolic or hard, would let it overwrite another file),
+// under the lock. At a run's start (`keepPrevious`) a log with records is
+// renamed to railmon.log.1, which costs no time at any size and keeps its
+// permissions, and a new one is made with the same permissions, so a
+// private log stays private; after a rotation the file found there, or a
+// new one, is continued at its end. -1 with `why`.
+int openLogFile(bool keepPrevious, OsFileFacts& facts, std::string& why)
 {
-    const int fd = OsOpenRegularFile(kLogFileName, OS_READ_WRITE | OS_CREATE, 0644, why);
+    unsigned mode = 0644;
+    int fd = OsOpenRegularFile(kLogFileName, OS_READ_WRITE, 0, why);
     if (fd == OS_NOT_REGULAR)
         why += "; not logging";
-    if (fd < 0)
-        return nullptr;
-    auto fail = [&](const std::string& reason) -> FILE* {
-        why = reason;
+    if (fd == OS_NOT_REGULAR || fd == OS_FAILED)
+        return -1;
+    if (fd >= 0) {
+        if (!OsFileFactsOf(fd, facts, why)) {
+            OsClose(fd);
+            return -1;
+        }
+        if (facts.links > 1) {
+            OsClose(fd);
+            why = "it has " + std::to_string(facts.links) +
+                " names (a hard link to a file that is also elsewhere), not a file of its own; not logging";
+            return -1;
+        }
+        if (facts.size == 0 || !keepPrevious)
+            return fd;
         OsClose(fd);
-        return nullptr;
-    };
-    if (long holder = 0; !OsTryLock(fd, holder))
-        return fail("another railmon" + (holder ? " (process " + std::to_string(holder) + ")" : std::string()) +
-                    " is writing it; not logging");
+        mode = facts.mode;
+        if (!OsRename(kLogFileName, kPreviousLogFileName, why)) {
+            gKeepFailed = true;
+            why = std::string("cannot keep its previous content as ") + kPreviousLogFileName + ": " + why +
+                "; not logging until logging is switched on again";
+            return -1;
+        }
+    }
+    fd = OsOpenRegularFile(kLogFileName, OS_READ_WRITE | OS_CREATE_NEW, mode, why);
+    if (fd < 0)
+        return -1;
+    OsSetMode(fd, mode, why);
+    if (!OsFileFactsOf(fd, facts, why)) {
+        OsClose(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Makes gFp the log: the run's first open keeps the previous log; a reopen
+// after a deletion or a rotation continues whatever the name now holds.
+bool openLog(bool keepPrevious, std::string& why)
+{
+    gLogPath = logPath();
+    if (keepPrevious && gKeepFailed) {
+        why = std::string("cannot keep its previous content as ") + kPreviousLogFileName +
+            "; not logging until logging is switched on again";
+        return false;
+    }
+    if (gLockFd < 0 && (gLockFd = takeLogLock(why)) < 0)
+        return false;
     OsFileFacts facts;
-    if (!OsFileFactsOf(fd, facts, why))
-        return fail(why);
-    if (facts.size > 0 && !keepPreviousLog(fd, facts.size, why))
-        return fail(why);
-    if (!OsCutBack(fd, 0, why))
-        return fail(why);
+    const int fd = openLogFile(keepPrevious, facts, why);
+    if (fd < 0)
+        return false;
     FILE* fp = OsWriteStream(fd, why);
-    if (!fp)
-        return fail(why);
-    return fp;
+    if (!fp) {
+        OsClose(fd);
+        return false;
+    }
+    gFp = fp;
+    gLogFile = facts;
+    gLogEnd = facts.size;
+    gLogRecords = 0;
+    gLastNameCheck = monotonicSeconds();
+    return true;
+}
+
+// Lets go of the file being written (its last records synced) but not of
+// the lock: the name stays this railmon's.
+void closeLogFile()
+{
+    gLogSyncer.stop(true);
+    fclose(gFp);
+    gFp = nullptr;
+}
+
+// What happened to the file under railmon, said once on stdout and kept on
+// the status line.
+void noticeLog(const std::string& what, bool alarm)
+{
+    printf("%s\n", what.c_str());
+    gLogNotice = what + " at " + clockTime(time(nullptr));
+    gLogNoticeIsAlarm = gLogNoticeIsAlarm || alarm;
+}
+
+// Before a tick is written: is the file still the one the name names, still
+// there, still as long? A log deleted, renamed away by a rotation or cut by
+// a copying one is noticed before the tick goes to it, so no record is
+// written where nobody will find it. The name is looked up at most once a
+// second; the file's own facts at every tick (one fstat, far below a tick).
+bool logStillHolds(std::string& why)
+{
+    OsFileFacts now;
+    if (!OsFileFactsOf(fileno(gFp), now, why))
+        return true; // the write will say what is wrong
+    std::string whatHappened;
+    bool alarm = false;
+    if (now.links == 0) {
+        whatHappened = gLogPath + " was deleted while railmon wrote it";
+        alarm = true;
+    } else if (const double t = monotonicSeconds(); t - gLastNameCheck >= 1.0) {
+        gLastNameCheck = t;
+        OsFileFacts named;
+        const int found = OsFileFactsAt(kLogFileName, named, why);
+        if (found == OS_ABSENT || (found == 0 && !named.sameFile(gLogFile)))
+            whatHappened = gLogPath + " was renamed or replaced (rotated)";
+    }
+    if (whatHappened.empty()) {
+        if (now.size < gLogEnd) {
+            noticeLog(gLogPath + " was cut to " + std::to_string(now.size) +
+                          " bytes (rotated by copying): " + "continuing at its end",
+                      false);
+            gLogEnd = now.size;
+        }
+        return true;
+    }
+    closeLogFile();
+    if (!openLog(false, why)) {
+        noticeLog(whatHappened + ": no new one can be started", alarm);
+        return false;
+    }
+    noticeLog(whatHappened + ": a new one is started", alarm);
+    return true;
 }
 
 // One record as printf's "%lu\t%d\t%g\t%g\t%d\n" writes it in the C locale,
@@ -233,26 +353,36 @@ void showLogStatus()
             (gLogRecords == 1 ? " record" : " records") + (gLogToFile ? " to " : " in ") + gLogPath;
     if (gTicksNotLogged > 0)
         text += "; " + std::to_string(gTicksNotLogged) + (gTicksNotLogged == 1 ? " tick" : " ticks") + " not logged";
-    showStatus(PANEL_STATUS_LOG, text, gTicksNotLogged > 0 ? VAL_WARNING_COLOR : VAL_DEFAULT_COLOR);
+    if (!gLogNotice.empty())
+        text += "; " + gLogNotice;
+    const int colour = gLogNoticeIsAlarm             ? VAL_ERROR_COLOR
+        : gTicksNotLogged > 0 || !gLogNotice.empty() ? VAL_WARNING_COLOR
+                                                     : VAL_DEFAULT_COLOR;
+    showStatus(PANEL_STATUS_LOG, text, colour);
+}
+
+void LogSwitchedOn()
+{
+    gKeepFailed = false;
+    gLogNotice.clear();
+    gLogNoticeIsAlarm = false;
 }
 
 bool LogWrite(int ch, const TMI_MonitorReading& reading)
 {
+    // When the reading came, whatever the opening below takes.
+    const auto taken = static_cast<unsigned long>(time(nullptr));
     if (!gFp) {
         std::string why;
-        gFp = openLog(why);
-        if (!gFp) {
+        if (!openLog(!gLogStarted, why)) {
             reportLogFailure("Cannot open", why);
             gTickUnlogged = true;
             return false;
         }
-        gLogEnd = 0;
-        gLogRecords = 0;
-        const std::string cwd = OsCurrentDirectory();
-        gLogPath = cwd.empty() ? std::string(kLogFileName) : cwd + "/" + kLogFileName;
+        gLogStarted = true;
     }
-    gTickRecords.push_back({static_cast<unsigned long>(time(nullptr)), ch + 1, reading.voltage, reading.current,
-                            static_cast<int>(static_cast<signed char>(reading.cv_cc))});
+    gTickRecords.push_back(
+        {taken, ch + 1, reading.voltage, reading.current, static_cast<int>(static_cast<signed char>(reading.cv_cc))});
     return true;
 }
 
@@ -265,6 +395,12 @@ void LogFinishTick()
     }
     if (gTickRecords.empty())
         return;
+    if (std::string why; !logStillHolds(why)) {
+        gTickRecords.clear();
+        noteTickLost();
+        reportLogFailure("Cannot open", why);
+        return;
+    }
     gTickText.clear();
     if (gLogEnd == 0)
         gTickText = kLogHeader;
@@ -280,10 +416,15 @@ void LogClose(void)
     gLogFailing = false;
     gTicksLost = 0;
     gTickUnlogged = false;
-    if (!gFp)
-        return;
-    gLogSyncer.stop(true);
-    fclose(gFp);
+    gLogStarted = false;
+    gKeepFailed = false;
+    gLogNotice.clear();
+    gLogNoticeIsAlarm = false;
+    if (gFp)
+        closeLogFile();
+    if (gLockFd >= 0)
+        OsClose(gLockFd);
+    gLockFd = -1;
     gTickRecords.clear();
     gLogEnd = 0;
     gLogRecords = 0;

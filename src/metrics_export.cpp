@@ -1,5 +1,6 @@
 #include "metrics_export.h"
 
+#include "number_text.h"
 #include "osfile.h"
 #include "paced_worker.h"
 #include "status_line.h"
@@ -64,7 +65,6 @@ std::string exposition(const ExportFacts& facts, const std::string& model, bool 
 {
     const std::string modelLabel = model.empty() ? std::string() : "model=\"" + labelValue(model) + "\"";
     std::string text;
-    char number[64];
     auto family = [&](const char* name, const char* type, const char* help) {
         text += std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " " + type + "\n";
     };
@@ -74,8 +74,7 @@ std::string exposition(const ExportFacts& facts, const std::string& model, bool 
         std::string labels = ch < 0
             ? modelLabel
             : "channel=\"" + std::string(kChannelLabels[ch]) + "\"" + (modelLabel.empty() ? "" : "," + modelLabel);
-        std::snprintf(number, sizeof number, "%.15g", value);
-        text += std::string(name) + (labels.empty() ? "" : "{" + labels + "}") + " " + number + "\n";
+        text += std::string(name) + (labels.empty() ? "" : "{" + labels + "}") + " " + numberText(value, 15) + "\n";
     };
     family("railmon_up", "gauge", "1 while railmon runs and exports, 0 once it has stopped.");
     sample("railmon_up", -1, up ? 1 : 0);
@@ -218,8 +217,13 @@ void MetricsClose(void)
         return;
     gMetricsWriter.stop(false);
     gMetricsOn = false;
-    // The state above is no longer kept: only that railmon has stopped.
+    // The state above is no longer kept: only that railmon has stopped. A
+    // file that cannot say so goes, or the lab would go on seeing the last
+    // readings of a bench that is gone as alive.
     std::string why;
-    if (!writeMetricsFile(exposition(gExport, gMetricsModel, false), why))
-        std::printf("Cannot write %s: %s\n", metricsPath().c_str(), why.c_str());
+    if (!writeMetricsFile(exposition(gExport, gMetricsModel, false), why)) {
+        const bool removed = OsRemove(metricsPath());
+        std::printf("Cannot write %s: %s; %s\n", metricsPath().c_str(), why.c_str(),
+                    removed ? "removed it" : "cannot remove it either");
+    }
 }

@@ -1,5 +1,6 @@
 #include "panel_marks.h"
 
+#include "number_text.h"
 #include "railmon.h"
 #include "status_line.h"
 
@@ -110,10 +111,7 @@ void showSetpointAgreement(int panel, int control, double shown, double reported
         markSetpoint(panel, control, VAL_DEFAULT_COLOR, "");
         return;
     }
-    char tip[96];
-    if (std::isnan(reported))
-        std::snprintf(tip, sizeof tip, "The supply reported no setpoint");
-    else
-        std::snprintf(tip, sizeof tip, "The supply holds %g %s", reported, unit);
-    markSetpoint(panel, control, VAL_WARNING_COLOR, tip);
+    const std::string tip = std::isnan(reported) ? std::string("The supply reported no setpoint")
+                                                 : "The supply holds " + numberText(reported, 6) + " " + unit;
+    markSetpoint(panel, control, VAL_WARNING_COLOR, tip.c_str());
 }

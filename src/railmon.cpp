@@ -4,6 +4,7 @@
 #include "railmon-ctrl.h"
 
 #include "device_lock.h"
+#include "library_text.h"
 #include "log_file.h"
 #include "metrics_export.h"
 #include "panel_marks.h"
@@ -121,15 +122,16 @@ int TMI_Open(void)
     // setting up a bench also needs to know which file was refused and why
     // (wrong architecture, no library, a missing export).
     if (!TMI_APIDll) {
-        gSupply.problem = std::string("cannot load TMI_API.dll: ") + LastLoadErrorText();
-        fprintf(stderr, "Cannot load TMI_API.dll: %s\n", LastLoadErrorText());
+        const std::string why = printableText(LastLoadErrorText());
+        gSupply.problem = "cannot load TMI_API.dll: " + why;
+        fprintf(stderr, "Cannot load TMI_API.dll: %s\n", why.c_str());
         return FALSE;
     }
     char path[4096];
-    gSupply.library = GetModuleFileNameA(TMI_APIDll, path, sizeof path) > 0 ? path : "TMI_API.dll";
-    gSupply.simulated = IsFallbackLibrary(TMI_APIDll);
-    if (gSupply.simulated)
-        printf("No TMI_API.dll installed: using the simulated supply %s\n", gSupply.library.c_str());
+    gSupply.library = GetModuleFileNameA(TMI_APIDll, path, sizeof path) > 0 ? printableText(path) : "TMI_API.dll";
+    // The simulated supply is the one that says so; where a library lies
+    // says nothing (a vendor's copied beside railmon is still the vendor's).
+    gSupply.simulated = GetProcAddress(TMI_APIDll, TMI_SIMULATED_SUPPLY_MARK) != nullptr;
     for (int index : kBindingOrder) {
         const EntryPoint& entry = kEntryPoints[index];
         bind(entry);
@@ -165,8 +167,10 @@ int TMI_Test(void)
     std::memset(modelName, 0, sizeof modelName);
     TMI_Invoke(TMI_ModelNameQ, TMI_DeviceId, modelName);
     modelName[kModelNameRoom - 1] = '\0';
-    printf("TMI_ModelNameQ %s\n", modelName);
-    gSupply.model = modelName;
+    // What the library wrote, shown as text and never as commands to the
+    // terminal, the title bar or the export.
+    gSupply.model = printableText(modelName);
+    printf("TMI_ModelNameQ %s\n", gSupply.model.c_str());
     return TRUE;
 }
 
@@ -290,13 +294,20 @@ int main(int argc, char* argv[])
         return -1;
 
     // Before anything reaches the supply.
-    if (std::string holder; !lockDevice(usb, holder)) {
-        const std::string message = "railmon (process " + holder + ") is already connected to the supply at " + usb +
+    const DeviceLock lock = lockDevice(usb);
+    if (lock.state == DeviceLock::InUse) {
+        const std::string message = "railmon (" + lock.holder + ") is already connected to the supply at " + usb +
             ".\nOne supply takes commands from one railmon at a time.";
         printf("%s\n", message.c_str());
         MessagePopup("Supply in use", message.c_str());
         DiscardPanel(pnl);
         return -1;
+    }
+    if (lock.state == DeviceLock::Unguarded) {
+        const std::string message = "railmon cannot make sure that no other railmon drives the supply at " +
+            std::string(usb) + ": " + lock.problem + ".\nIt goes on unguarded: start no second railmon for it.";
+        printf("%s\n", message.c_str());
+        MessagePopup("Supply not guarded", message.c_str());
     }
 
     if (TMI_Open() == 0)
@@ -307,7 +318,9 @@ int main(int argc, char* argv[])
     if (DeviceId < 0)
         MessagePopup("Error", "Not Connected");
     printf("TMI device ID %d\n", TMI_DeviceId);
-    showSupplyStatus(DeviceId, usb);
+    if (gSupply.simulated)
+        printf("No TMI_API.dll installed: using the simulated supply %s\n", gSupply.library.c_str());
+    showSupplyStatus(DeviceId, usb, lock.problem);
     showStatus(PANEL_STATUS_READINGS, "No readings yet", VAL_DEFAULT_COLOR);
     showLogStatus();
 
@@ -441,6 +454,8 @@ int CVICALLBACK LogToFileCB(int panel, int control, int event, void*, int, int)
     if (event != EVENT_COMMIT)
         return 0;
     GetCtrlVal(panel, control, &gLogToFile);
+    if (gLogToFile)
+        LogSwitchedOn();
     showLogStatus();
     return 0;
 }

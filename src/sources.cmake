@@ -3,6 +3,7 @@
 set(RAILMON_APP_SOURCES
   railmon.cpp
   device_lock.cpp
+  library_text.cpp
   log_file.cpp
   metrics_export.cpp
   panel_marks.cpp

@@ -1,5 +1,6 @@
 #include "status_line.h"
 
+#include "number_text.h"
 #include "osfile.h"
 #include "panel_marks.h"
 #include "railmon.h"
@@ -26,7 +27,7 @@ std::string clockTime(std::time_t when)
     return text;
 }
 
-void showSupplyStatus(int deviceId, const char* address)
+void showSupplyStatus(int deviceId, const char* address, const std::string& unguarded)
 {
     // The library's path comes last: what a narrow field cuts off is then
     // the part the tooltip (the whole text) still shows.
@@ -34,21 +35,29 @@ void showSupplyStatus(int deviceId, const char* address)
         : gSupply.simulated                         ? " (simulated supply " + gSupply.library + ")"
                                                     : " (library " + gSupply.library + ")";
     std::string title = "railmon - no supply";
+    std::string text;
+    int colour = VAL_DEFAULT_COLOR;
     if (!gSupply.problem.empty()) {
-        showStatus(PANEL_STATUS_SUPPLY, "No supply: " + gSupply.problem, VAL_ERROR_COLOR);
+        text = "No supply: " + gSupply.problem;
+        colour = VAL_ERROR_COLOR;
     } else if (deviceId < 0) {
-        showStatus(PANEL_STATUS_SUPPLY,
-                   "No supply connected at " + std::string(address) + " (device handle " + std::to_string(deviceId) +
-                       ")" + via,
-                   VAL_ERROR_COLOR);
+        text = "No supply connected at " + std::string(address) + " (device handle " + std::to_string(deviceId) + ")" +
+            via;
+        colour = VAL_ERROR_COLOR;
     } else if (gSupply.model.empty()) {
-        showStatus(PANEL_STATUS_SUPPLY, "The supply at " + std::string(address) + " reported no model name" + via,
-                   VAL_WARNING_COLOR);
+        text = "The supply at " + std::string(address) + " reported no model name" + via;
+        colour = VAL_WARNING_COLOR;
         title = "railmon - supply without a model name";
     } else {
-        showStatus(PANEL_STATUS_SUPPLY, gSupply.model + " at " + address + via, VAL_DEFAULT_COLOR);
+        text = gSupply.model + " at " + address + via;
         title = "railmon - " + gSupply.model;
     }
+    // Said first: a second railmon could drive the same outputs.
+    if (!unguarded.empty()) {
+        text = "Not guarded against a second railmon (" + unguarded + "); " + text;
+        colour = VAL_ERROR_COLOR;
+    }
+    showStatus(PANEL_STATUS_SUPPLY, text, colour);
     SetPanelAttribute(pnl, ATTR_TITLE, title.c_str());
 }
 
@@ -134,9 +143,7 @@ void showReadingsStatus(int swept, int delivered, bool timer)
         // Behind by more than a tenth: the library's calls, or the machine,
         // are slower than the interval asks.
         if (interval > 0 && pace > 0 && pace < 0.9 / interval) {
-            char behind[96];
-            std::snprintf(behind, sizeof behind, "; timer at %.3g ticks/s of %.3g asked", pace, 1.0 / interval);
-            text += behind;
+            text += "; timer at " + numberText(pace, 3) + " ticks/s of " + numberText(1.0 / interval, 3) + " asked";
             colour = colour == VAL_ERROR_COLOR ? colour : VAL_WARNING_COLOR;
         }
     }

@@ -26,8 +26,9 @@ void showStatus(int control, const std::string& text, int colour);
 std::string clockTime(std::time_t when);
 
 // Once start-up has bound the library, opened the connection and asked the
-// model name: the supply's field and the window's title.
-void showSupplyStatus(int deviceId, const char* address);
+// model name: the supply's field and the window's title. `unguarded` says
+// why no other railmon is kept from the supply, when none is.
+void showSupplyStatus(int deviceId, const char* address, const std::string& unguarded);
 
 // After a sweep of `swept` channels of which `delivered` gave a reading;
 // `timer` for a tick, whose pace is reported when it falls behind.

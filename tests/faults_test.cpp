@@ -16,7 +16,10 @@
 #include <future>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include <unistd.h>
 
 using testing::Contains;
 using testing::ElementsAre;
@@ -127,13 +130,13 @@ TEST_F(Faults, ASecondRailmonOnTheSameSupplySaysSoAndCommandsNothing)
     HarnessOptions first;
     first.script = "click:PANEL_LOGTOFILE;interval:0.02;click:PANEL_TIMERONOFF;wait:1500;click:PANEL_EXIT";
     first.workDir = dir_;
-    first.env = {{"XDG_RUNTIME_DIR", dir_}, {"RAILMON_REPORT_TICKS", "1"}};
+    first.env = {{"RAILMON_LOCK_DIR", dir_}, {"RAILMON_REPORT_TICKS", "1"}};
     auto running = std::async(std::launch::async, [&] { return runHarness(first); });
     std::this_thread::sleep_for(std::chrono::milliseconds(600));
 
     HarnessOptions second;
     second.workDir = dir_;
-    second.env = {{"XDG_RUNTIME_DIR", dir_}};
+    second.env = {{"RAILMON_LOCK_DIR", dir_}};
     const HarnessRun refused = runHarness(second);
     const HarnessRun held = running.get();
     EXPECT_EQ(refused.process.exitCode, 255);
@@ -143,6 +146,53 @@ TEST_F(Faults, ASecondRailmonOnTheSameSupplySaysSoAndCommandsNothing)
     EXPECT_THAT(refused.calls, IsEmpty()) << "the second railmon loaded the library";
     EXPECT_EQ(held.process.exitCode, 0);
     EXPECT_THAT(lastCalls(held, 2), ElementsAre("TMI_RemoteLocal 7", "TMI_HandleClose 7"));
+}
+
+TEST_F(Faults, TheSupplyIsOneRailmonsWhateverTheUserOrTheSessionOfTheSecond)
+{
+    // The machine's own lock directory, as every railmon finds it: a desktop
+    // session and an SSH login differ in their runtime directories.
+    HarnessOptions first;
+    first.script = "wait:2500;click:PANEL_EXIT";
+    first.env = {{"RAILMON_LOCK_DIR", std::nullopt}, {"XDG_RUNTIME_DIR", dir_ + "/desktop"}};
+    auto running = std::async(std::launch::async, [&] { return runHarness(first); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+
+    HarnessOptions second;
+    second.env = {{"RAILMON_LOCK_DIR", std::nullopt}, {"XDG_RUNTIME_DIR", dir_ + "/ssh"}};
+    const HarnessRun refused = runHarness(second);
+    EXPECT_EQ(refused.process.exitCode, 255);
+    ASSERT_EQ(refused.popups().size(), 1u) << refused.process.out;
+    EXPECT_THAT(refused.popups()[0], StartsWith("Supply in use|railmon (process "));
+    EXPECT_THAT(refused.popups()[0], HasSubstr(" of user root) is already connected to the supply at USB:1:1"));
+    EXPECT_THAT(refused.calls, IsEmpty()) << "the second railmon loaded the library";
+    if (geteuid() == 0) {
+        // Another account on the same lab PC.
+        HarnessOptions other = second;
+        other.wrapper = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+        const HarnessRun alsoRefused = runHarness(other);
+        EXPECT_EQ(alsoRefused.process.exitCode, 255) << alsoRefused.process.out << alsoRefused.process.err;
+        EXPECT_THAT(alsoRefused.popups(), ElementsAre(StartsWith("Supply in use|railmon (process ")));
+    }
+    EXPECT_EQ(running.get().process.exitCode, 0);
+}
+
+TEST_F(Faults, NoLockAtAllIsSaidInRedBeforeTheSupplyIsOpened)
+{
+    HarnessOptions options;
+    options.env = {{"RAILMON_LOCK_DIR", dir_ + "/no/such/dir"}};
+    options.script = "text:PANEL_STATUS_SUPPLY;click:ExitCB";
+    const HarnessRun run = runHarness(options);
+    EXPECT_EQ(run.process.exitCode, 0);
+    ASSERT_FALSE(run.popups().empty());
+    EXPECT_THAT(run.popups()[0],
+                StartsWith("Supply not guarded|railmon cannot make sure that no other railmon "
+                           "drives the supply at USB:1:1: " +
+                           dir_ + "/no/such/dir/railmon-USB_1_1.lock: No such file or directory"));
+    // Said before the library was even loaded.
+    EXPECT_LT(run.process.out.find("POPUP Supply not guarded"), run.process.out.find("TMI_In loaded."));
+    EXPECT_THAT(run.stdoutLines,
+                Contains(StartsWith("TEXT PANEL_STATUS_SUPPLY Not guarded against a second railmon (")));
 }
 
 TEST_F(Faults, ASetpointTheSupplyNeverGaveIsMarkedAtStartUpAndNeverWritten)

@@ -40,13 +40,17 @@ HarnessRun runHarness(const HarnessOptions& options)
         {"TMI_FAKE_LOG", log},
         {"QT_QPA_PLATFORM", std::nullopt},
         // Each run is a bench of its own: railmon allows one instance per
-        // supply and user, found through this directory.
+        // supply, found through its lock directory.
         {"XDG_RUNTIME_DIR", dir},
+        {"RAILMON_LOCK_DIR", dir},
     };
     for (const auto& [name, value] : options.env)
         env[name] = value;
-    std::vector<std::string> argv = {RAILMON_HARNESS};
+    std::vector<std::string> argv = options.wrapper;
+    argv.push_back(RAILMON_HARNESS);
     argv.insert(argv.end(), options.extraArgs.begin(), options.extraArgs.end());
+    if (!options.wrapper.empty())
+        std::filesystem::permissions(dir, std::filesystem::perms::all);
     if (options.stdoutToClosedPipe) {
         // head exits at once without reading; the harness's status is kept.
         std::vector<std::string> wrapped = {"/bin/bash", "-c", "\"$@\" | head -c 0; exit ${PIPESTATUS[0]}", "bash"};
@@ -61,4 +65,13 @@ HarnessRun runHarness(const HarnessOptions& options)
     run.calls = linesOf(readFile(log));
     std::filesystem::remove_all(dir);
     return run;
+}
+
+std::string makeGermanLocale(const std::string& dir)
+{
+    const std::string locales = dir + "/locales";
+    std::filesystem::create_directories(locales);
+    const ProcessResult made =
+        runProcess({"/usr/bin/localedef", "-i", "de_DE", "-f", "UTF-8", locales + "/de_DE.UTF-8"}, {});
+    return made.exitCode == 0 ? locales : std::string();
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "driver_fixture.h"
+#include "indicators.h"
 #include "log_file.h"
 #include "railmon-ctrl.h"
 #include "userint_testing.h"
@@ -97,9 +98,21 @@ protected:
         return uiControlByCallback(pnl, callback)->property("ctrlId").toInt();
     }
 
+    const std::string& workDirectory() const { return workDir_; }
+
     std::string workDir_;
     std::filesystem::path previousDir_;
 };
+
+// What a status field shows, and its colour (VAL_DEFAULT_COLOR for none).
+inline std::string statusText(int id)
+{
+    return qobject_cast<TextMessage*>(uiControlObject(pnl, id))->text().toStdString();
+}
+inline int statusColour(int id)
+{
+    return qobject_cast<TextMessage*>(uiControlObject(pnl, id))->programColour();
+}
 
 template <typename... Parts>
 std::vector<std::string> concat(const Parts&... parts)

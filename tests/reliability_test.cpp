@@ -127,11 +127,8 @@ TEST_F(Reliability, DeviceGoneMidRunIsLoggedAsNoReading)
 TEST_F(Reliability, InAGermanLocaleNumbersAreStillShownWrittenAndReadWithAPoint)
 {
     // Qt sets the user's locale for the C library too; de_DE writes 1,5.
-    const std::string locales = dir_ + "/locales";
-    std::filesystem::create_directory(locales);
-    const ProcessResult made =
-        runProcess({"/usr/bin/localedef", "-i", "de_DE", "-f", "UTF-8", locales + "/de_DE.UTF-8"}, {});
-    ASSERT_EQ(made.exitCode, 0) << "localedef (Debian's locales): " << made.err;
+    const std::string locales = makeGermanLocale(dir_);
+    ASSERT_FALSE(locales.empty()) << "localedef (Debian's locales) failed";
     const std::string done = dir_ + "/done";
     HarnessOptions options = simulated("value:PANEL_VSET1=5.25;text:PANEL_VSET1;click:SetCB;click:SwitchOnOffCB;"
                                        "click:LogToFileCB;interval:0.05;click:TimerOnOffCB;until:" +

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <clocale>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -143,6 +144,28 @@ TEST_F(SimStateFile, RoundTripsTheMemoryAndLeavesNoTemporaryFiles)
     EXPECT_EQ(loaded.memory->presets[2][1].volts, -7.25);
     EXPECT_EQ(loaded.memory->presets[2][1].amps, 0.125);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_ + "/sub/dir"), {}), 1);
+}
+
+TEST_F(SimStateFile, NumbersKeepTheirPointWhateverLocaleTheProcessHas)
+{
+    // A library in the same process may set the C locale to its own.
+    const std::string locales = dir_ + "/locales";
+    std::filesystem::create_directories(locales);
+    ASSERT_EQ(runProcess({"/usr/bin/localedef", "-i", "de_DE", "-f", "UTF-8", locales + "/de_DE.UTF-8"}, {}).exitCode,
+              0);
+    setenv("LOCPATH", locales.c_str(), 1);
+    ASSERT_NE(std::setlocale(LC_ALL, "de_DE.UTF-8"), nullptr);
+    Memory memory = factoryMemory();
+    memory.presets[2][1] = {-7.25, 0.125};
+    std::string problem;
+    const bool saved = saveMemory(path(), memory, &problem);
+    const LoadedMemory loaded = loadMemory(path());
+    std::setlocale(LC_ALL, "C");
+    unsetenv("LOCPATH");
+    ASSERT_TRUE(saved) << problem;
+    EXPECT_THAT(readFile(path()), testing::HasSubstr(" -7.25 0.125\n"));
+    ASSERT_TRUE(loaded.memory) << loaded.problem;
+    EXPECT_EQ(loaded.memory->presets[2][1].volts, -7.25);
 }
 
 TEST_F(SimStateFile, DamagedFilesAreRefusedWithAReason)

@@ -108,3 +108,19 @@ TEST(StatusLine, TellsWhenTheTimerFallsBehindAndWhenTheSupplyIsGone)
     EXPECT_EQ(lineStarting(lostRun, "TEXT PANEL_MAINOUTPUT "), "ON?") << "a faded ON, not a confident one";
     std::filesystem::remove_all(dir);
 }
+
+TEST(StatusLine, AModelNameIsShownAsTextNeverAsCommandsToTheTerminalOrTheTitle)
+{
+    HarnessOptions options;
+    options.env = {{"TMI_FAKE_MODEL_HEX", kHostileModelHex}};
+    options.script = "text:PANEL_STATUS_SUPPLY;title;click:ExitCB";
+    const HarnessRun run = runHarness(options);
+    EXPECT_EQ(run.process.exitCode, 0) << run.process.err;
+    EXPECT_THAT(run.stdoutLines, Contains("TMI_ModelNameQ " + std::string(kHostileModelShown)));
+    EXPECT_THAT(run.stdoutLines, testing::Not(Contains("TMI device ID 99"))) << "a forged line";
+    EXPECT_EQ(lineStarting(run, "TITLE "), "railmon - " + std::string(kHostileModelShown));
+    EXPECT_THAT(lineStarting(run, "TEXT PANEL_STATUS_SUPPLY "), StartsWith(kHostileModelShown));
+    for (const char raw : {'\x1b', '\r', '\x07'})
+        EXPECT_EQ(run.process.out.find(raw), std::string::npos) << "a raw control character reached the terminal";
+    EXPECT_EQ(run.process.out.find("\xE2\x80\xAE"), std::string::npos) << "a raw direction override";
+}

@@ -73,8 +73,3 @@ enum : DWORD {
 // is the text for GetLastError(), so it is asked for straight after the
 // failure; a DLL of the other bitness (ERROR_BAD_EXE_FORMAT) is named as such.
 const char* LastLoadErrorText(void);
-
-// Whether the loaded library's file lies in one of the program's own
-// fallback directories (step 3 above): the stand-in that comes with the
-// program rather than an implementation installed on the system.
-bool IsFallbackLibrary(HINSTANCE library);

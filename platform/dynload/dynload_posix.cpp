@@ -100,18 +100,6 @@ std::vector<std::string> searchDirectories()
     return dirs;
 }
 
-// The directory itself, with links and dot segments resolved; empty when it
-// does not exist.
-std::string canonicalDirectory(const std::string& path)
-{
-    char* resolved = realpath(path.c_str(), nullptr);
-    if (!resolved)
-        return {};
-    std::string result(resolved);
-    std::free(resolved);
-    return result;
-}
-
 } // namespace
 
 HINSTANCE LoadLibraryA(const char* fileName)
@@ -184,22 +172,4 @@ int FreeLibrary(HINSTANCE library)
     if (!library)
         return 0;
     return dlclose(library) == 0 ? 1 : 0;
-}
-
-bool IsFallbackLibrary(HINSTANCE library)
-{
-    char file[4096];
-    if (GetModuleFileNameA(library, file, sizeof file) == 0)
-        return false;
-    std::string dir(file);
-    const auto slash = dir.rfind('/');
-    if (slash == std::string::npos)
-        return false;
-    dir = canonicalDirectory(dir.substr(0, slash));
-    if (dir.empty())
-        return false;
-    for (const std::string& fallback : fallbackDirectories())
-        if (canonicalDirectory(fallback) == dir)
-            return true;
-    return false;
 }

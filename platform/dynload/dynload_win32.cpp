@@ -48,10 +48,3 @@ const char* LastLoadErrorText(void)
     SetLastError(code);
     return tLastErrorText.c_str();
 }
-
-// On Windows the DLL beside the program is the one meant, vendor's or
-// simulator: there is no fallback behind it.
-bool IsFallbackLibrary(HINSTANCE)
-{
-    return false;
-}

@@ -1,12 +1,18 @@
 #include "osfile.h"
 
 #include <fcntl.h>
+#include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 
 namespace {
 
@@ -36,6 +42,42 @@ int notRegular(mode_t mode, std::string& why)
     return OS_NOT_REGULAR;
 }
 
+void factsOf(const struct stat& st, OsFileFacts& facts)
+{
+    facts.size = static_cast<long long>(st.st_size);
+    facts.links = static_cast<unsigned>(st.st_nlink);
+    facts.mode = static_cast<unsigned>(st.st_mode & 07777);
+    facts.device = static_cast<unsigned long long>(st.st_dev);
+    facts.inode = static_cast<unsigned long long>(st.st_ino);
+    facts.regular = S_ISREG(st.st_mode);
+}
+
+// The process holding a lock on the file, from the kernel's list of locks
+// (/proc/locks: "1: FLOCK  ADVISORY  WRITE <pid> <major>:<minor>:<inode> ...",
+// the device's numbers in hex); 0 when it is not there.
+long lockHolder(int fd)
+{
+    struct stat st = {};
+    if (fstat(fd, &st) != 0)
+        return 0;
+    std::ifstream locks("/proc/locks");
+    std::string line;
+    while (std::getline(locks, line)) {
+        std::istringstream fields(line);
+        std::string number, type, advisory, access, file;
+        long pid = 0;
+        // Waiters are listed as "1: -> FLOCK ...": not holders.
+        if (!(fields >> number >> type) || type == "->" || !(fields >> advisory >> access >> pid >> file))
+            continue;
+        unsigned major = 0, minor = 0;
+        unsigned long long inode = 0;
+        if (std::sscanf(file.c_str(), "%x:%x:%llu", &major, &minor, &inode) == 3 && inode == st.st_ino &&
+            major == ::major(st.st_dev) && minor == ::minor(st.st_dev))
+            return pid;
+    }
+    return 0;
+}
+
 } // namespace
 
 int OsOpenRegularFile(const std::string& path, int how, unsigned mode, std::string& why)
@@ -46,13 +88,15 @@ int OsOpenRegularFile(const std::string& path, int how, unsigned mode, std::stri
     // O_NONBLOCK: a FIFO put there between the look and the open must not
     // hold the program up; it is refused below like any other.
     int flags = (how & OS_READ_WRITE ? O_RDWR : O_RDONLY) | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-    if (how & OS_CREATE)
+    if (how & (OS_CREATE | OS_CREATE_NEW))
         flags |= O_CREAT;
+    if (how & OS_CREATE_NEW)
+        flags |= O_EXCL;
     const int fd = open(path.c_str(), flags, static_cast<mode_t>(mode));
     if (fd < 0) {
         if (errno == ELOOP)
             return notRegular(S_IFLNK, why);
-        if (errno == ENOENT && !(how & OS_CREATE))
+        if (errno == ENOENT && !(how & (OS_CREATE | OS_CREATE_NEW)))
             return OS_ABSENT;
         why = errnoText(errno);
         return OS_FAILED;
@@ -95,8 +139,21 @@ bool OsFileFactsOf(int fd, OsFileFacts& facts, std::string& why)
         why = errnoText(errno);
         return false;
     }
-    facts.size = static_cast<long long>(st.st_size);
+    factsOf(st, facts);
     return true;
+}
+
+int OsFileFactsAt(const std::string& path, OsFileFacts& facts, std::string& why)
+{
+    struct stat st = {};
+    if (lstat(path.c_str(), &st) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            return OS_ABSENT;
+        why = errnoText(errno);
+        return OS_FAILED;
+    }
+    factsOf(st, facts);
+    return 0;
 }
 
 long long OsReadAt(int fd, void* data, std::size_t size, long long offset, std::string& why)
@@ -144,29 +201,40 @@ bool OsSetMode(int fd, unsigned mode, std::string& why)
     return false;
 }
 
+// flock, not fcntl's record locks: those belong to the process, so closing
+// any other descriptor of the file would drop them, and a second open in the
+// same process would take the lock again instead of being refused.
 bool OsTryLock(int fd, long& holderPid)
 {
-    struct flock lock = {};
-    lock.l_type = F_WRLCK;
-    lock.l_whence = SEEK_SET;
     holderPid = 0;
-    if (fcntl(fd, F_SETLK, &lock) == 0)
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0)
         return true;
-    struct flock owner = lock;
-    if (fcntl(fd, F_GETLK, &owner) == 0 && owner.l_type != F_UNLCK)
-        holderPid = owner.l_pid;
+    holderPid = lockHolder(fd);
     return false;
 }
 
 bool OsLock(int fd)
 {
-    struct flock lock = {};
-    lock.l_type = F_WRLCK;
-    lock.l_whence = SEEK_SET;
     int result = 0;
-    while ((result = fcntl(fd, F_SETLKW, &lock)) != 0 && errno == EINTR) {
+    while ((result = flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
     }
     return result == 0;
+}
+
+std::string OsUserOfProcess(long pid)
+{
+    uid_t uid = getuid();
+    if (pid != 0) {
+        struct stat st = {};
+        if (stat(("/proc/" + std::to_string(pid)).c_str(), &st) != 0)
+            return {};
+        uid = st.st_uid;
+    }
+    struct passwd entry = {}, *found = nullptr;
+    char buffer[4096];
+    if (getpwuid_r(uid, &entry, buffer, sizeof buffer, &found) == 0 && found && found->pw_name)
+        return found->pw_name;
+    return std::to_string(uid);
 }
 
 bool OsRename(const std::string& from, const std::string& to, std::string& why)
@@ -242,19 +310,15 @@ std::string OsCurrentDirectory()
     return getcwd(cwd, sizeof cwd) ? std::string(cwd) : std::string();
 }
 
-std::string OsUserRuntimeDirectory(std::string& why)
+std::string OsDeviceLockDirectory(std::string& why)
 {
-    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && runtime[0] == '/')
-        return runtime;
-    const std::string dir = "/tmp/railmon-" + std::to_string(getuid());
-    mkdir(dir.c_str(), 0700);
-    struct stat st = {};
-    // Anyone may create a directory in /tmp: only our own will do.
-    if (lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid()) {
-        why = dir + " is not a directory of this user's";
-        return {};
+    for (const char* dir : {"/run/lock", "/var/lock"}) {
+        struct stat st = {};
+        if (stat(dir, &st) == 0 && S_ISDIR(st.st_mode))
+            return dir;
     }
-    return dir;
+    why = "neither /run/lock nor /var/lock is a directory";
+    return {};
 }
 
 bool OsLocalTime(std::time_t when, std::tm& local)

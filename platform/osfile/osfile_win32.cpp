@@ -86,6 +86,17 @@ bool lockFarByte(HANDLE file, DWORD flags)
     return LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | flags, 0, 1, 0, &farByte) != 0;
 }
 
+void factsOf(const BY_HANDLE_FILE_INFORMATION& info, DWORD type, OsFileFacts& facts)
+{
+    facts.size = static_cast<long long>(info.nFileSizeHigh) << 32 | info.nFileSizeLow;
+    facts.links = info.nNumberOfLinks;
+    facts.mode = 0644;
+    facts.device = info.dwVolumeSerialNumber;
+    facts.inode = static_cast<unsigned long long>(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
+    facts.regular = type == FILE_TYPE_DISK &&
+        !(info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE));
+}
+
 bool isRoot(const std::string& dir)
 {
     return dir.empty() || dir == "." || dir == "/" || dir == "\\" || (dir.size() == 2 && dir[1] == ':');
@@ -100,12 +111,12 @@ int OsOpenRegularFile(const std::string& path, int how, unsigned, std::string& w
         return notRegular(named, FILE_TYPE_DISK, why);
     const DWORD access = how & OS_READ_WRITE ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ;
     // A reparse point is opened as itself, never followed, and refused below.
+    const DWORD disposition = how & OS_CREATE_NEW ? CREATE_NEW : how & OS_CREATE ? OPEN_ALWAYS : OPEN_EXISTING;
     HANDLE file = CreateFileA(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              how & OS_CREATE ? OPEN_ALWAYS : OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+                              disposition, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD code = GetLastError();
-        if (!(how & OS_CREATE) && (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND))
+        if (disposition == OPEN_EXISTING && (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND))
             return OS_ABSENT;
         why = WindowsErrorText(code);
         return OS_FAILED;
@@ -155,13 +166,38 @@ std::FILE* OsWriteStream(int fd, std::string& why)
 
 bool OsFileFactsOf(int fd, OsFileFacts& facts, std::string& why)
 {
-    LARGE_INTEGER size = {};
-    if (!GetFileSizeEx(osHandle(fd), &size)) {
+    BY_HANDLE_FILE_INFORMATION info = {};
+    HANDLE file = osHandle(fd);
+    if (!GetFileInformationByHandle(file, &info)) {
         why = lastError();
         return false;
     }
-    facts.size = size.QuadPart;
+    factsOf(info, GetFileType(file), facts);
     return true;
+}
+
+int OsFileFactsAt(const std::string& path, OsFileFacts& facts, std::string& why)
+{
+    // No access asked: only what the system knows of the name itself.
+    HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD code = GetLastError();
+        if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND)
+            return OS_ABSENT;
+        why = WindowsErrorText(code);
+        return OS_FAILED;
+    }
+    BY_HANDLE_FILE_INFORMATION info = {};
+    const bool known = GetFileInformationByHandle(file, &info);
+    const DWORD type = GetFileType(file);
+    if (!known)
+        why = lastError();
+    CloseHandle(file);
+    if (!known)
+        return OS_FAILED;
+    factsOf(info, type, facts);
+    return 0;
 }
 
 long long OsReadAt(int fd, void* data, std::size_t size, long long offset, std::string& why)
@@ -230,6 +266,15 @@ bool OsLock(int fd)
     return lockFarByte(osHandle(fd), 0);
 }
 
+std::string OsUserOfProcess(long pid)
+{
+    if (pid != 0)
+        return {};
+    char name[256] = {};
+    DWORD size = sizeof name;
+    return GetUserNameA(name, &size) ? std::string(name) : std::string();
+}
+
 bool OsRename(const std::string& from, const std::string& to, std::string& why)
 {
     if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
@@ -294,18 +339,18 @@ std::string OsCurrentDirectory()
     return _getcwd(cwd, sizeof cwd) ? std::string(cwd) : std::string();
 }
 
-std::string OsUserRuntimeDirectory(std::string& why)
+std::string OsDeviceLockDirectory(std::string& why)
 {
-    // The user's own folder for temporary files.
-    char temp[MAX_PATH + 1] = {};
-    const DWORD length = GetTempPathA(sizeof temp, temp);
-    if (length == 0 || length > MAX_PATH) {
-        why = "no folder for temporary files";
+    // Every user may create files in the machine's program data, and only
+    // the creator may delete them.
+    const char* data = std::getenv("ProgramData");
+    if (!data || !*data) {
+        why = "no folder for the machine's program data (ProgramData is not set)";
         return {};
     }
-    std::string dir(temp, length);
-    while (dir.size() > 3 && (dir.back() == '\\' || dir.back() == '/'))
-        dir.pop_back();
+    const std::string dir = std::string(data) + "\\railmon";
+    if (!OsMakeDirectories(dir, 0755, why))
+        return {};
     return dir;
 }
 

@@ -2,9 +2,11 @@
 
 #include "osfile.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <locale>
 #include <sstream>
 #include <string>
 
@@ -95,6 +97,7 @@ LoadedMemory loadMemory(const std::string& path)
     }
     const std::string& text = file.text;
     std::istringstream in(text);
+    in.imbue(std::locale::classic());
 
     auto corrupt = [&](const std::string& why) {
         result.problem = "not a valid state file (" + why + ")";
@@ -120,6 +123,7 @@ LoadedMemory loadMemory(const std::string& path)
         if (line.empty())
             continue;
         std::istringstream fields(line);
+        fields.imbue(std::locale::classic());
         int preset = 0, channel = 0;
         Setpoint set;
         std::string rest;
@@ -151,12 +155,17 @@ bool saveMemory(const std::string& path, const Memory& memory, std::string* prob
 
     std::string text = std::string(kHeader) + "\n";
     text += "active " + std::to_string(memory.activePreset) + "\n";
-    char line[128];
+    // With a point whatever the process locale: a library in the same
+    // process may set its own.
+    auto number = [](double value) {
+        char digits[32];
+        return std::string(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
+    };
     for (int p = 0; p < kPresets; ++p) {
         for (int ch = 0; ch < kChannels; ++ch) {
             const Setpoint& set = memory.presets[p][ch];
-            std::snprintf(line, sizeof line, "%d %d %.17g %.17g\n", p + kFirstPreset, ch + 1, set.volts, set.amps);
-            text += line;
+            text += std::to_string(p + kFirstPreset) + " " + std::to_string(ch + 1) + " " + number(set.volts) + " " +
+                number(set.amps) + "\n";
         }
     }
     // Created exclusively and renamed over the old one, so a crash at any

@@ -20,6 +20,7 @@
 #include "tmi_api.h"
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -30,6 +31,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <type_traits>
 
@@ -93,9 +95,10 @@ void applyLoads(sim::Supply& supply)
             supply.setLoad(ch, INFINITY);
             continue;
         }
-        char* end = nullptr;
-        const double ohms = std::strtod(item.c_str(), &end);
-        if (end == item.c_str() || *end || !(ohms > 0.0))
+        // A point in any locale.
+        double ohms = 0.0;
+        const auto [end, error] = std::from_chars(item.data(), item.data() + item.size(), ohms);
+        if (error != std::errc() || end != item.data() + item.size() || !(ohms > 0.0))
             warn("TMI_SIM_LOAD: '" + item + "' is not a resistance in ohms; channel " + std::to_string(ch) +
                  " keeps its load");
         else
@@ -220,7 +223,7 @@ TMI_API_EXPORT int TMI_HandleOpen(char* dev, char* usb)
             warn(c.statePath + ": " + loaded.problem + "; starting from factory presets");
     }
     applyLoads(c.supply);
-    if (const char* noise = std::getenv("TMI_SIM_NOISE"); noise && std::strtod(noise, nullptr) == 0.0)
+    if (const char* noise = std::getenv("TMI_SIM_NOISE"); noise && std::string_view(noise) == "0")
         c.supply.setNoise(0.0, 0.0);
     if (const char* latency = std::getenv("TMI_SIM_LATENCY_MS"))
         c.latencyMs = std::clamp(std::atoi(latency), 0, 60000);
@@ -553,6 +556,12 @@ TMI_API_EXPORT int TMI_In(int h, char* answerText)
     const bool identify = call->lastCommand.rfind("*IDN?", 0) == 0;
     call->lastCommand.clear();
     return writeText(answerText, identify ? kModelName : "ERR unknown command");
+}
+
+// railmon's own simulator, as it tells railmon.
+TMI_API_EXPORT int railmon_simulated_supply(void)
+{
+    return 1;
 }
 
 // Each export must have exactly the prototype that railmon binds it with.

@@ -65,3 +65,8 @@
 #define TMI_API_EXPORT extern "C" __attribute__((visibility("default")))
 #endif
 #endif
+
+// Exported by railmon's simulated supply, and by no vendor library, beside
+// the 39: `int railmon_simulated_supply(void)`, returning 1. railmon tells
+// the simulator by it, never by where a library was found.
+#define TMI_SIMULATED_SUPPLY_MARK "railmon_simulated_supply"

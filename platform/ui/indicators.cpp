@@ -474,5 +474,6 @@ bool TextMessage::event(QEvent* event)
 
 void TextMessage::setProgramColour(int rgb)
 {
+    programColour_ = rgb;
     setColours(rgb < 0 ? QColor() : QColor::fromRgb(static_cast<QRgb>(rgb)), {});
 }

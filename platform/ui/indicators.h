@@ -182,10 +182,14 @@ public:
     void setMessage(const QString& text);
     // A background colour (0xRRGGBB, -1 for none) for a state to notice.
     void setProgramColour(int rgb);
+    int programColour() const { return programColour_; }
 
 protected:
     // The tooltip is the whole text, set when it is about to be shown: a
     // status line may change at every tick, and setting a tooltip sends an
     // event through the whole application each time.
     bool event(QEvent* event) override;
+
+private:
+    int programColour_ = -1;
 };

@@ -29,10 +29,15 @@
 //   TMI_FAKE_LATENCY_MS  every call takes this long, as a slow USB link would
 //   TMI_FAKE_MODEL_LENGTH  N: the model name is N chars long, past the 255 the
 //                        library promises
+//   TMI_FAKE_MODEL_HEX   the model name's bytes in hex ("1b5b326a"), any bytes
+//                        a library might write: escapes, line ends, not UTF-8
+//   TMI_FAKE_SETLOCALE   a locale the library sets for the whole process with
+//                        setlocale(LC_ALL, ...) at every call, as some do
 #include "fake_answers.h"
 #include "tmi_api.h"
 
 #include <chrono>
+#include <clocale>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -77,6 +82,8 @@ void slowDown()
 {
     if (const int ms = envInt("TMI_FAKE_LATENCY_MS", 0); ms > 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    if (const char* locale = std::getenv("TMI_FAKE_SETLOCALE"); locale && *locale)
+        std::setlocale(LC_ALL, locale);
 }
 
 // True when TMI_FAKE_SILENT names this query: it then fails, writing nothing.
@@ -195,6 +202,13 @@ FAKE_EXPORT int TMI_ModelNameQ(int h, char* name)
     if (const int length = envInt("TMI_FAKE_MODEL_LENGTH", 0); length > 0) {
         std::memset(name, 'M', static_cast<size_t>(length));
         name[length] = '\0';
+        return 0;
+    }
+    if (const char* hex = std::getenv("TMI_FAKE_MODEL_HEX"); hex && *hex) {
+        size_t n = 0;
+        for (; hex[2 * n] && hex[2 * n + 1] && n < 254; ++n)
+            name[n] = static_cast<char>(std::stoi(std::string(hex + 2 * n, 2), nullptr, 16));
+        name[n] = '\0';
         return 0;
     }
     std::strcpy(name, "FAKE PW-A");

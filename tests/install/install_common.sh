@@ -72,5 +72,5 @@ wait_exit() {
 
 # A bench of the test's own: railmon's per-supply lock and the simulator's
 # state, never the user's.
-export XDG_RUNTIME_DIR="$work/runtime" TMI_SIM_STATE="$work/sim.state"
+export XDG_RUNTIME_DIR="$work/runtime" RAILMON_LOCK_DIR="$work/runtime" TMI_SIM_STATE="$work/sim.state"
 mkdir -m 700 "$XDG_RUNTIME_DIR"

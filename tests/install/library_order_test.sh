@@ -18,6 +18,9 @@ cp -a "$stage" "$work/bare"
 rm "$work/bare/usr/$PRIVATE_LIBDIR/libTMI_API.so"
 mkdir "$work/broken"
 printf "not a library %.0s\n" $(seq 100) >"$work/broken/libTMI_API.so"
+# A vendor's library copied beside railmon, where the simulator would lie.
+mkdir -p "$work/vendor/bin"
+cp "$RAILMON" "$SOURCE_DIR/railmon-ctrl.uir" "$FAKES_DIR/complete/libTMI_API.so" "$work/vendor/bin/"
 mkdir "$work/cwd"
 cp "$FAKES_DIR/complete/libTMI_API.so" "$work/cwd/" # never loaded from here
 
@@ -28,7 +31,7 @@ run() {
     (
         cd "$work/cwd"
         if [ -n "${3:-}" ]; then export LD_LIBRARY_PATH="$3"; else unset LD_LIBRARY_PATH; fi
-        export XDG_RUNTIME_DIR="$work/runtime-$1"
+        export XDG_RUNTIME_DIR="$work/runtime-$1" RAILMON_LOCK_DIR="$work/runtime-$1"
         mkdir -m 700 "$XDG_RUNTIME_DIR"
         exec timeout --preserve-status -s TERM 4 "$2" -platform offscreen >"$work/$1.out" 2>"$work/$1.err"
     ) &
@@ -40,6 +43,7 @@ run tree-ld "$RAILMON" "$FAKES_DIR/complete"
 run install-ld "$installed" "$FAKES_DIR/complete"
 run install-broken "$installed" "$work/broken:$FAKES_DIR/complete"
 run install-no-export "$installed" "$FAKES_DIR/no-MoniDataQ"
+run tree-vendor "$work/vendor/bin/railmon"
 run tree-order "$work/tree/bin/railmon" "/ld/a:relative::/ld/b"
 run install-order "$work/bare/usr/bin/railmon" "/ld/a:relative::/ld/b"
 for pid in "${started[@]}"; do wait "$pid" || true; done
@@ -49,6 +53,12 @@ lacks() { ! grep -qF "$2" "$work/$1.$3" || fail "$1: '$2' in: $(cat "$work/$1.$3
 
 has tree-sim "$simulator $(dirname "$RAILMON")/libTMI_API.so" out
 has tree-sim "TMI_In loaded." out
+# The start-up lines as the program has them, the simulator's after them.
+order=$(grep -E '^(FALSE =|TMI_In loaded|TMI_ModelNameQ |TMI device ID |No TMI_API.dll)' "$work/tree-sim.out" | cut -c1-9)
+[ "$order" = "$(printf 'FALSE =0 \nTMI_In lo\nTMI_Model\nTMI devic\nNo TMI_AP')" ] ||
+    fail "tree-sim: the simulator's line is not after the start-up lines: $(cat "$work/tree-sim.out")"
+has tree-vendor "TMI_ModelNameQ FAKE PW-A" out
+lacks tree-vendor "$simulator" out
 has install-sim "$simulator $stage/usr/$PRIVATE_LIBDIR/libTMI_API.so" out
 for name in tree-ld install-ld; do
     has $name "TMI_ModelNameQ FAKE PW-A" out

@@ -171,8 +171,8 @@ TEST_F(WindowsBinding, StartUpAndShutdownMakeTheirCallsInOrder)
 
 TEST_F(WindowsBinding, ASecondRailmonForTheSameSupplyRefusesToStart)
 {
-    // The first one's lock, held by this process in the probes' shared
-    // temporary folder.
+    // The first one's lock, held by this process in the lock folder the
+    // probe is given.
     const std::string temp = makeTempDir("lock");
     const std::string lockPath = temp + "\\railmon-USB_1_1.lock";
     HANDLE held = CreateFileA(lockPath.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -183,7 +183,7 @@ TEST_F(WindowsBinding, ASecondRailmonForTheSameSupplyRefusesToStart)
     OVERLAPPED farByte = {};
     farByte.OffsetHigh = 0x7FFFFFFF;
     ASSERT_TRUE(LockFileEx(held, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &farByte));
-    const ProbeRun second = runProbe(root_, dllPath("complete"), "startup", "", {{"TMP", temp}, {"TEMP", temp}});
+    const ProbeRun second = runProbe(root_, dllPath("complete"), "startup", "", {{"RAILMON_LOCK_DIR", temp}});
     CloseHandle(held);
     EXPECT_EQ(second.run.exitCode, -1);
     EXPECT_TRUE(contains(second.run.out, "railmon (process 4242) is already connected to the supply at USB:1:1."))

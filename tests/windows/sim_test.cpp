@@ -35,6 +35,8 @@ TEST(WindowsSimulatedSupply, SmokeRunKeepsItsPresetsUnderLocalAppData)
         "TMI_In loaded.",
         "TMI_ModelNameQ PW-A 18/6 quad (simulated)",
         "TMI device ID 1",
+        // Told by the mark it exports, not by where it lies.
+        "No TMI_API.dll installed: using the simulated supply " + first.appDir + "\\TMI_API.dll",
         "preset 1 setpoints 9 0.45",
         // The factory presets at their loads, in voltage regulation.
         "reading 1 9.0000 0.0900 0",

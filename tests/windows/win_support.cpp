@@ -167,7 +167,10 @@ ProbeRun runProbe(const std::string& root, const std::string& dll, const std::st
     fs::copy_file(fs::path(exeDir()) / "railmon_probe.exe", fs::path(probe.appDir) / "railmon_probe.exe");
     if (!dll.empty())
         fs::copy_file(dll, fs::path(probe.appDir) / "TMI_API.dll");
-    EnvChanges all = {{"TMP", (base / "tmp").string()}, {"TEMP", (base / "tmp").string()}};
+    // A folder of the probe's own for temporary files and the supply's lock.
+    EnvChanges all = {{"TMP", (base / "tmp").string()},
+                      {"TEMP", (base / "tmp").string()},
+                      {"RAILMON_LOCK_DIR", (base / "tmp").string()}};
     all.insert(all.end(), env.begin(), env.end());
     probe.run = runProgram((fs::path(probe.appDir) / "railmon_probe.exe").string(), {mode}, probe.workDir, all);
     return probe;

@@ -17,6 +17,7 @@ enum {
     OS_READ = 0,       // for reading only
     OS_READ_WRITE = 1, // for reading and writing
     OS_CREATE = 2,     // created with `mode` when absent
+    OS_CREATE_NEW = 4, // created with `mode`; fails when anything of that name is there
 };
 
 // What OsOpenRegularFile returns instead of a descriptor.
@@ -48,11 +49,19 @@ int OsClose(int fd);
 // then still the caller's).
 std::FILE* OsWriteStream(int fd, std::string& why);
 
-// What the system knows of an open file.
+// What the system knows of a file.
 struct OsFileFacts {
-    long long size = 0; // [bytes]
+    long long size = 0;                       // [bytes]
+    unsigned links = 1;                       // names it has; 0 once deleted while open
+    unsigned mode = 0644;                     // permission bits (0644 on Windows)
+    unsigned long long device = 0, inode = 0; // which file it is, with `device`
+    bool regular = true;
+    bool sameFile(const OsFileFacts& other) const { return device == other.device && inode == other.inode; }
 };
 bool OsFileFactsOf(int fd, OsFileFacts& facts, std::string& why);
+// Of the name itself, never following a link; OS_ABSENT when nothing has
+// that name, OS_FAILED with `why`, else 0.
+int OsFileFactsAt(const std::string& path, OsFileFacts& facts, std::string& why);
 
 // Reads or writes at a byte offset, leaving any file position alone; the
 // count done (which may be short), or -1.
@@ -70,13 +79,18 @@ bool OsSyncAll(int fd, std::string& why);
 // Sets the file's permission bits (nothing on Windows, which has none).
 bool OsSetMode(int fd, unsigned mode, std::string& why);
 
-// An exclusive advisory lock held as long as the descriptor is open. False
-// when another process holds it; then `holderPid` is that process's number
-// when the system tells, else 0. OsLock waits for the holder instead. On
-// Windows the lock covers one byte far past any data, so reading and writing
-// the file stay free for everyone while only another lock fails.
+// An exclusive advisory lock held as long as the descriptor is open (any
+// descriptor of the file, read-only ones too, may take it). False when
+// another process holds it; then `holderPid` is that process's number when
+// the system tells, else 0. OsLock waits for the holder instead. On Windows
+// the lock covers one byte far past any data, so reading and writing the
+// file stay free for everyone while only another lock fails.
 bool OsTryLock(int fd, long& holderPid);
 bool OsLock(int fd);
+
+// The name of the user running a process (this one for 0), or its number
+// when it has no name; empty when it cannot be told.
+std::string OsUserOfProcess(long pid);
 
 // Moves `from` over `to`, replacing what was there, as one step; on Windows
 // written through to the disk.
@@ -99,12 +113,11 @@ std::string OsDirectoryOf(const std::string& path);
 // The working directory, or empty when it cannot be told.
 std::string OsCurrentDirectory();
 
-// A private directory of this user's for lock files that live as long as
-// the processes holding them: $XDG_RUNTIME_DIR, else a directory of this
-// user's own in /tmp (made when absent, refused when another user's); on
-// Windows the user's folder for temporary files. Empty with `why` when there
-// is none.
-std::string OsUserRuntimeDirectory(std::string& why);
+// The machine's directory for the locks of devices, shared by every user:
+// /run/lock (as serial-port programs keep theirs), else /var/lock; on
+// Windows railmon's folder in the machine's program data (made when
+// absent). Empty with `why` when there is none.
+std::string OsDeviceLockDirectory(std::string& why);
 
 // `when` as local time; false when it cannot be converted.
 bool OsLocalTime(std::time_t when, std::tm& local);
