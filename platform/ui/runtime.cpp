@@ -9,6 +9,7 @@
 #include "userint_testing.h"
 #endif
 
+#include "callback_guard.h"
 #include "display_check.h"
 #include "indicators.h"
 #include "numeric_control.h"
@@ -90,8 +91,11 @@ void markTickReadingsStale(int panel)
 void raiseEvent(int panel, int control, int event)
 {
     // Look the control up afresh: an earlier callback may have discarded it.
-    if (Control* c = findControl(panel, control); c && c->callback)
-        c->callback(panel, control, event, nullptr, 0, 0);
+    Control* c = findControl(panel, control);
+    if (!c || !c->callback)
+        return;
+    const CallbackRun run;
+    c->callback(panel, control, event, nullptr, 0, 0);
 }
 
 // A button pressed by its shortcut leaves the focus in the field being
