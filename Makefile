@@ -21,7 +21,8 @@ DEBIAN_PACKAGES := cmake ninja-build g++ make clang-$(CLANG_VERSION) libclang-rt
 	librsvg2-bin file lintian desktop-file-utils xvfb xdotool x11vnc iproute2 \
 	g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest wine64 \
 	prometheus prometheus-node-exporter curl \
-	python3 valgrind locales
+	python3 valgrind locales \
+	at-spi2-core dbus-daemon dbus-bin python3-pyatspi
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 

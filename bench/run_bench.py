@@ -4,7 +4,7 @@ goal, met. `make bench` runs it; the raw outputs go to BUILD/bench/results/.
 
     bench/run_bench.py BUILD [--only NAME,...] [--length-ticks N] [--pace-seconds S]
 
-NAME: ticks, pace, startup, callgrind, plot, length.
+NAME: ticks, pace, startup, callgrind, plot, length, slow.
 """
 import argparse
 import json
@@ -16,6 +16,8 @@ import subprocess
 import sys
 import tempfile
 import time
+
+from slow_supply import slow_supply
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 INTERVAL = 0.05  # [s] the fastest interval the panel allows
@@ -251,7 +253,7 @@ def plot_million(build, results, table):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("build")
-    parser.add_argument("--only", default="ticks,pace,startup,callgrind,plot,length")
+    parser.add_argument("--only", default="ticks,pace,startup,callgrind,plot,length,slow")
     parser.add_argument("--length-ticks", type=int, default=1000000)
     parser.add_argument("--pace-seconds", type=float, default=60)
     args = parser.parse_args()
@@ -273,6 +275,8 @@ def main():
         plot_million(build, results, table)
     if "length" in wanted:
         length(build, results, table, args.length_ticks)
+    if "slow" in wanted:
+        slow_supply(build, lambda name: find(build, name), results, table)
     table.print()
     with open(os.path.join(results, "table.md"), "w") as f:
         sys.stdout = f

@@ -292,6 +292,10 @@ int main(int argc, char* argv[])
     pnl = LoadPanel(0, "railmon-ctrl.uir", PANEL);
     if (pnl < 0)
         return -1;
+    // While railmon waits for a slow supply the operator can still leave,
+    // and switch the outputs off; everything else waits its turn.
+    SetCtrlAttribute(pnl, PANEL_EXIT, ATTR_WHILE_WAITING, VAL_WHILE_WAITING_QUITS);
+    SetCtrlAttribute(pnl, PANEL_MAINOUTPUT, ATTR_WHILE_WAITING, VAL_WHILE_WAITING_OFF);
 
     // Before anything reaches the supply.
     const DeviceLock lock = lockDevice(usb);
@@ -520,20 +524,46 @@ int CVICALLBACK SetPresetCB(int panel, int control, int event, void*, int, int)
     return 0;
 }
 
-int CVICALLBACK SwitchOnOffCB(int panel, int control, int event, void*, int, int)
+namespace {
+
+// The main output switched to what the switch shows, read back and shown.
+// `evenStopping`: a switch-off the operator asked for while railmon waited
+// is made even when a stop came too.
+void switchMainOutput(int panel, int control, bool evenStopping)
 {
-    if (event != EVENT_COMMIT)
-        return 0;
     unsigned char state = 0;
     GetCtrlVal(panel, control, &state);
-    TMI_Invoke(TMI_MainOutput, TMI_DeviceId, state);
+    if (evenStopping)
+        TMI_Call(TMI_MainOutput, TMI_DeviceId, state);
+    else
+        TMI_Invoke(TMI_MainOutput, TMI_DeviceId, state);
     // What the switch shows is what the supply then reports, not the click.
     unsigned char reported = NO_OUTPUT_STATE;
-    TMI_Invoke(TMI_MainOutputQ, TMI_DeviceId, &reported);
+    if (evenStopping)
+        TMI_Call(TMI_MainOutputQ, TMI_DeviceId, &reported);
+    else
+        TMI_Invoke(TMI_MainOutputQ, TMI_DeviceId, &reported);
     showMainOutput(panel, control, reported, state);
     exportMainOutput(reported == NO_OUTPUT_STATE ? -1 : reported);
     markAllReadingsStale(panel);
     exportChanged();
+}
+
+} // namespace
+
+void TMI_HonourWaitingRequests(void)
+{
+    int panel = 0, control = 0;
+    while (TakeWaitingCommit(&panel, &control))
+        if (control == PANEL_MAINOUTPUT)
+            switchMainOutput(panel, control, true);
+}
+
+int CVICALLBACK SwitchOnOffCB(int panel, int control, int event, void*, int, int)
+{
+    if (event != EVENT_COMMIT)
+        return 0;
+    switchMainOutput(panel, control, false);
     return 0;
 }
 

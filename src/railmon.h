@@ -30,24 +30,36 @@ enum { TMI_UNBOUND = -1000, TMI_STOPPING = -1001 };
 
 // Calls an entry, or yields TMI_UNBOUND without calling when it is null: a
 // library that failed to bind leaves entries null, and no caller may then
-// jump through one.
+// jump through one. The call is made through the runtime, which keeps the
+// panel alive while it waits and names `waitingFor` when it waits long.
 template <typename... Params, typename... Args>
-int TMI_Call(int (*entry)(Params...), Args... args)
+int TMI_CallEntry(const char* waitingFor, int (*entry)(Params...), Args... args)
 {
-    return entry ? entry(args...) : TMI_UNBOUND;
+    if (!entry)
+        return TMI_UNBOUND;
+    auto call = [&] { return entry(args...); };
+    return CallInstrument(
+        waitingFor, [](void* context) { return (*static_cast<decltype(call)*>(context))(); }, &call);
 }
+#define TMI_Call(entry, ...) TMI_CallEntry("the supply: " #entry, entry, __VA_ARGS__)
+
+// What the operator asked for while railmon waited for the supply, honoured
+// before the next call: a main output switched off is switched off first.
+void TMI_HonourWaitingRequests(void);
 
 // As TMI_Call, but once the process has been asked to stop it yields
 // TMI_STOPPING instead: with slow calls (a USB round trip can take seconds)
 // a stop then costs at most the call under way, not a whole tick or start-up.
 // Only handing the supply back at close goes on regardless (TMI_Call).
 template <typename... Params, typename... Args>
-int TMI_Invoke(int (*entry)(Params...), Args... args)
+int TMI_InvokeEntry(const char* waitingFor, int (*entry)(Params...), Args... args)
 {
+    TMI_HonourWaitingRequests();
     if (StopRequested())
         return TMI_STOPPING;
-    return TMI_Call(entry, args...);
+    return TMI_CallEntry(waitingFor, entry, args...);
 }
+#define TMI_Invoke(entry, ...) TMI_InvokeEntry("the supply: " #entry, entry, __VA_ARGS__)
 
 // ---- Driver layer ----------------------------------------------------------
 

@@ -73,6 +73,14 @@ void showOnRing(QComboBox* combo, std::optional<int> value)
 }
 } // namespace
 
+QList<Panel*> allPanels()
+{
+    QList<Panel*> all;
+    for (Panel& panel : panels())
+        all.append(&panel);
+    return all;
+}
+
 int registerPanel(Panel panel)
 {
     static int nextHandle = 1;

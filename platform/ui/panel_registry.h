@@ -18,6 +18,9 @@ struct Control {
     QString callbackName;
     // Written by a timer tick: goes stale when the ticks stop coming.
     bool tickFed = false;
+    // What its commits do while the program waits for its instrument
+    // (ATTR_WHILE_WAITING).
+    int whileWaiting = 0;
 };
 
 struct Panel {
@@ -29,6 +32,8 @@ struct Panel {
 // Takes ownership of the root widget; returns the new panel's handle.
 int registerPanel(Panel panel);
 Panel* findPanel(int handle);
+// Every panel loaded and not discarded.
+QList<Panel*> allPanels();
 Control* findControl(int panel, int control);
 void discardPanel(int handle);
 

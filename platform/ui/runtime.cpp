@@ -12,6 +12,7 @@
 #include "callback_guard.h"
 #include "display_check.h"
 #include "indicators.h"
+#include "instrument_calls.h"
 #include "numeric_control.h"
 #include "output_switch.h"
 #include "panel_loader.h"
@@ -25,9 +26,11 @@
 #include <QComboBox>
 #include <QDir>
 #include <QDoubleSpinBox>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLocale>
 #include <QMessageBox>
+#include <QPointer>
 #include <QSpinBox>
 #include <QTimer>
 
@@ -39,6 +42,7 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -55,6 +59,10 @@ bool runtimeReady()
 {
     return application() != nullptr;
 }
+
+// A quit asked for (by the program, or by the operator while it waited):
+// until the loop it ends has returned.
+bool gQuitRequested = false;
 
 // Once a stop signal arrived, no loop runs and no pop-up waits, wherever the
 // program is in its start-up, so it goes straight on to its shutdown.
@@ -110,20 +118,58 @@ void commitFocusedTyping()
         }
 }
 
+// A tick held back while a callback ran, and the pass over waiting input
+// that follows a tick taking longer than its interval: no tick starts then.
+bool gTickHeld = false;
+bool gInputAfterTick = false;
+
+void runTick(int panel, int id, TimerControl* timer)
+{
+    if (gInputAfterTick)
+        return;
+    if (callbackRunning() || instrumentCallUnderWay()) {
+        // One tick is due, however many intervals the callback took.
+        if (!std::exchange(gTickHeld, true))
+            whenNoCallbackRuns([panel, id, timer = QPointer<TimerControl>(timer)] {
+                gTickHeld = false;
+                if (timer)
+                    runTick(panel, id, timer);
+            });
+        return;
+    }
+    if (timer->overdue())
+        markTickReadingsStale(panel);
+    QElapsedTimer took;
+    took.start();
+    gInTick = true;
+    raiseEvent(panel, id, EVENT_TIMER_TICK);
+    gInTick = false;
+    // Overdue already: the operator's input first, or a timer that cannot
+    // keep its pace would deliver tick after tick before any click.
+    if (static_cast<double>(took.elapsed()) >= timer->intervalSeconds() * 1000.0) {
+        gInputAfterTick = true;
+        QCoreApplication::processEvents();
+        gInputAfterTick = false;
+    }
+}
+
 // Turns the operator's finished actions into commit events, one per action.
 void connectControl(int panel, const Control& control)
 {
     QObject* object = control.object;
     const int id = control.id;
-    auto commit = [panel, id] { raiseEvent(panel, id, EVENT_COMMIT); };
+    // While a callback runs (waiting for the instrument, the loop turns) a
+    // commit is not acted on in its middle: ATTR_WHILE_WAITING says what
+    // becomes of it.
+    auto commit = [panel, id] {
+        auto raise = [panel, id] { raiseEvent(panel, id, EVENT_COMMIT); };
+        if (callbackRunning() || instrumentCallUnderWay())
+            commitWhileCallbackRuns(panel, id, raise);
+        else
+            raise();
+    };
     if (auto* timer = qobject_cast<TimerControl*>(object)) {
-        timer->onTick = [panel, id, timer] {
-            if (timer->overdue())
-                markTickReadingsStale(panel);
-            gInTick = true;
-            raiseEvent(panel, id, EVENT_TIMER_TICK);
-            gInTick = false;
-        };
+        timer->onTick = [panel, id, timer] { runTick(panel, id, timer); };
     } else if (auto* numeric = qobject_cast<NumericControl*>(object)) {
         QObject::connect(numeric, &NumericControl::entryCommitted, numeric, commit);
     } else if (auto* button = qobject_cast<QAbstractButton*>(object)) {
@@ -275,6 +321,8 @@ int DisplayPanel(int panel)
     Panel* p = findPanel(panel);
     if (!p)
         return UIE_BAD_PANEL;
+    // The panel says from now on what it waits for.
+    endWaitingLook();
     p->root->show();
     p->root->raise();
     return 0;
@@ -284,6 +332,7 @@ int DiscardPanel(int panel)
 {
     if (!findPanel(panel))
         return UIE_BAD_PANEL;
+    endWaitingLook();
     discardPanel(panel);
     return 0;
 }
@@ -301,13 +350,16 @@ int RunUserInterface(void)
 #endif
     const int code = QApplication::exec();
     TimerControl::setLoopRunning(false);
+    gQuitRequested = false;
     return code;
 }
 
 int QuitUserInterface(int code)
 {
-    // Takes effect once the calling callback has returned to the loop.
-    QCoreApplication::exit(code);
+    // Takes effect once the calling callback has returned to the loop; a
+    // callback waiting for its instrument meanwhile makes no further calls.
+    gQuitRequested = true;
+    whenNoCallbackRuns([code] { QCoreApplication::exit(code); });
     return 0;
 }
 
@@ -392,6 +444,12 @@ int SetCtrlAttribute(int panel, int control, int attribute, int value)
     auto* widget = qobject_cast<QWidget*>(c->object);
     if (attribute == ATTR_INTERVAL)
         return SetCtrlAttribute(panel, control, attribute, static_cast<double>(value));
+    if (attribute == ATTR_WHILE_WAITING) {
+        if (value < VAL_WHILE_WAITING_HELD || value > VAL_WHILE_WAITING_OFF)
+            return UIE_BAD_ATTRIBUTE;
+        c->whileWaiting = value;
+        return 0;
+    }
     if (attribute == ATTR_STALE) {
         if (auto* output = qobject_cast<OutputSwitch*>(widget)) {
             output->setStale(value != 0);
@@ -551,7 +609,7 @@ int MessagePopup(const char* title, const char* message)
 
 int StopRequested(void)
 {
-    return stopSignalled() ? 1 : 0;
+    return stopSignalled() || gQuitRequested ? 1 : 0;
 }
 
 int SuspendTimerCallbacks(void)

@@ -23,6 +23,9 @@
 //   traces:NAME       print "TRACES NAME label|label|..." of a strip chart
 //   tip:NAME          print "TIP NAME tooltip" of a control
 //   title             print "TITLE window title"
+//   banner            print "BANNER text" of what the panel says it waits for,
+//                     or "BANNER none"
+//   enabled:NAME      print "ENABLED NAME 1" when the control is available, else 0
 //   close             close the window as an operator would
 // A mistyped script must not pass without testing anything: an unknown
 // action or control ends the run at once with exit status 3.
@@ -33,6 +36,9 @@
 // For soak runs: RAILMON_EXIT_AFTER_TICKS=N clicks Exit after the N-th tick;
 // RAILMON_REPORT_RSS_EVERY=N prints "RSS <ticks> <kB>" every N ticks; and
 // "TICKS <n>" is printed at exit whenever either is set.
+// RAILMON_QUIT_WHILE_STARTING_MS=N: N ms into the run, while start-up waits
+// for the supply, prints "STARTING text" of the window that says so and
+// presses its Quit.
 // For the benchmarks (bench/): RAILMON_COUNT=1 counts ticks and each strip
 // chart's paint events, and the action
 //   count             prints "COUNT <wall s> <cpu s> <ticks> <paints ICHART>
@@ -46,12 +52,14 @@
 
 #include <QAbstractButton>
 #include <QAbstractSpinBox>
+#include <QApplication>
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QFileInfo>
 #include <QLabel>
+#include <QPushButton>
 #include <QStringList>
 #include <QTimer>
 #include <QWidget>
@@ -60,6 +68,9 @@
 #include <cstdlib>
 #include <ctime>
 #include <string>
+
+#include <chrono>
+#include <thread>
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -207,6 +218,12 @@ void perform(const QString& action)
         std::printf("CHART %s %d %.6f\n", qPrintable(argument), data ? data->size() : 0, span);
     } else if (verb == "title") {
         std::printf("TITLE %s\n", qPrintable(uiPanelWidget(pnl)->windowTitle()));
+    } else if (verb == "banner") {
+        auto* banner = uiPanelWidget(pnl)->findChild<QLabel*>(QStringLiteral("waitingBanner"));
+        std::printf("BANNER %s\n", banner && banner->isVisible() ? qPrintable(banner->text()) : "none");
+    } else if (verb == "enabled") {
+        auto* widget = qobject_cast<QWidget*>(controlFor(argument));
+        std::printf("ENABLED %s %d\n", qPrintable(argument), widget && widget->isEnabled() ? 1 : 0);
     } else if (verb == "count") {
         printCount();
     } else if (verb == "close") {
@@ -297,6 +314,24 @@ void installHooks()
     }
     if (const char* dir = std::getenv("RAILMON_PANEL_DIR"))
         uiTestHooks().panelDirectory = dir;
+    if (const long ms = envLong("RAILMON_QUIT_WHILE_STARTING_MS"); ms > 0) {
+        // Start-up runs before the loop does: the press comes through the
+        // events the runtime handles while it waits.
+        std::thread([ms] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+            QMetaObject::invokeMethod(qApp, [] {
+                for (QWidget* window : QApplication::topLevelWidgets()) {
+                    auto* quit = window->isVisible() ? window->findChild<QPushButton*>() : nullptr;
+                    auto* text = window->findChild<QLabel*>();
+                    if (!quit || !text || quit->text() != QStringLiteral("&Quit"))
+                        continue;
+                    std::printf("STARTING %s\n", qPrintable(text->text()));
+                    std::fflush(stdout);
+                    quit->click();
+                }
+            });
+        }).detach();
+    }
 }
 
 } // namespace

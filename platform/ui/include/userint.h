@@ -24,6 +24,24 @@ enum {
     // current, until the next value is written to it; int, non-zero for
     // stale.
     ATTR_STALE = 1900,
+    // What a control's commit does while the program waits for its
+    // instrument (CallInstrument); int, one of the VAL_WHILE_WAITING_ values.
+    ATTR_WHILE_WAITING = 1910,
+};
+
+// Values of ATTR_WHILE_WAITING.
+enum {
+    // The default: the commit comes once the running callback has returned;
+    // once a call has waited long, the control is shown unavailable.
+    VAL_WHILE_WAITING_HELD = 0,
+    // A command button that ends the program: its commit (a click, its
+    // shortcut) stops the program at once, as a stop signal does.
+    VAL_WHILE_WAITING_QUITS = 1,
+    // A switch that may always be switched off: while it shows on it stays
+    // available, and switched off its commit is kept for the program to
+    // take between two calls (TakeWaitingCommit), else it comes once the
+    // running callback has returned.
+    VAL_WHILE_WAITING_OFF = 2,
 };
 
 // Colours, as 0xRRGGBB.
@@ -121,10 +139,27 @@ int MessagePopup(const char* title, const char* message);
 int SuspendTimerCallbacks(void);
 int ResumeTimerCallbacks(void);
 
-// Non-zero once the process was asked to stop (SIGINT, SIGTERM, SIGHUP). The
-// event loop then ends and no pop-up waits; a program that is in the middle
-// of slow work checks this between steps and skips what it need not finish.
+// Non-zero once the process was asked to stop (SIGINT, SIGTERM, SIGHUP, or a
+// quit: the program's own, the operator's while it waits). The event loop
+// then ends and no pop-up waits; a program that is in the middle of slow work
+// checks this between steps and skips what it need not finish.
 int StopRequested(void);
+
+// Runs `call(context)`, one call into the instrument's library, on the
+// runtime's instrument thread (every such call on that one thread, one at a
+// time, in the order made) and returns its result, keeping the program's
+// windows alive meanwhile: painted, a quit heard, the operator's input kept
+// for after the running callback. No other callback runs while it waits.
+// Once a call has taken about half a second, the panel says "Waiting for
+// <waitingFor>, 3.4 s" (before a panel is shown, a small window says so and
+// offers to quit) and its controls are shown unavailable, but for those
+// marked with ATTR_WHILE_WAITING.
+int CallInstrument(const char* waitingFor, int (*call)(void* context), void* context);
+
+// A commit the operator made while the program waited (a switch marked
+// VAL_WHILE_WAITING_OFF switched off), taken once: 1 with its panel and
+// control, 0 when there is none.
+int TakeWaitingCommit(int* panel, int* control);
 
 // Negative results of the functions above.
 enum {
