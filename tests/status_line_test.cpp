@@ -72,11 +72,12 @@ TEST(StatusLine, NamesTheLibraryAndTheSupplyOrWhyThereIsNone)
 
 TEST(StatusLine, TellsWhenTheTimerFallsBehindAndWhenTheSupplyIsGone)
 {
-    // Twelve calls of 120 ms a tick cannot keep 20 ticks a second, and a
-    // tick that takes seconds is measured as well as a quick one.
+    // Twelve calls of 120 ms a tick cannot keep 20 ticks a second (the pace
+    // is told once three ticks have come, 4.3 s in), and a tick that takes
+    // seconds is measured as well as a quick one.
     HarnessOptions slow;
     slow.env = {{"TMI_FAKE_LATENCY_MS", "120"}};
-    slow.script = "interval:0.05;click:PANEL_TIMERONOFF;wait:4500;text:PANEL_STATUS_READINGS;click:ExitCB";
+    slow.script = "interval:0.05;click:PANEL_TIMERONOFF;wait:6500;text:PANEL_STATUS_READINGS;click:ExitCB";
     const HarnessRun behind = runHarness(slow);
     EXPECT_THAT(lineStarting(behind, "TEXT PANEL_STATUS_READINGS "), HasSubstr("ticks/s of 20 asked"));
 

@@ -1,5 +1,6 @@
 #include "indicators.h"
 
+#include "accessible_widgets.h"
 #include "remembered.h"
 
 #include <QCursor>
@@ -244,6 +245,7 @@ void Readout::paintEvent(QPaintEvent*)
 {
     painted_.start();
     currentText();
+    announceShownText(this);
     const QPixmap& beneath = backdrop();
     QPainter painter(this);
     painter.drawPixmap(0, 0, beneath);

@@ -1,5 +1,7 @@
 #include "output_switch.h"
 
+#include "accessible_widgets.h"
+
 #include <QColor>
 #include <QSignalBlocker>
 
@@ -92,8 +94,10 @@ QSize OutputSwitch::sizeHint() const
 
 void OutputSwitch::updateLook()
 {
-    if (baseTip_.isNull())
-        baseTip_ = toolTip().isNull() ? QStringLiteral("") : toolTip();
+    // A tooltip set from outside (the panel file's, set after construction)
+    // is the base the switch's own notes go before.
+    if (toolTip() != shownTip_)
+        baseTip_ = toolTip();
     QString text, background, colour = QStringLiteral("white");
     if (noState_) {
         text = QStringLiteral("?");
@@ -136,5 +140,7 @@ void OutputSwitch::updateLook()
         tips << programTip_;
     if (!baseTip_.isEmpty())
         tips << baseTip_;
-    setToolTip(tips.join(QLatin1Char('\n')));
+    shownTip_ = tips.join(QLatin1Char('\n'));
+    setToolTip(shownTip_);
+    announceDescriptionChanged(this);
 }

@@ -49,4 +49,5 @@ private:
     bool stale_ = false;
     int programColour_ = -1;
     QString programTip_, baseTip_;
+    QString shownTip_; // the tooltip as the switch last set it
 };

@@ -1,5 +1,7 @@
 #include "panel_loader.h"
 
+#include "accessible_widgets.h"
+
 #include "indicators.h"
 #include "numeric_control.h"
 #include "output_switch.h"
@@ -390,6 +392,7 @@ std::variant<Panel, QString> loadPanelFile(const QString& path, int panelResourc
     if (!file.open(QIODevice::ReadOnly))
         return QStringLiteral("cannot open: %1").arg(file.errorString());
 
+    installAccessibleWidgets();
     PanelWidgetLoader& loader = panelWidgetLoader();
     loader.unknownClasses.clear();
     QWidget* root = nullptr;
@@ -455,5 +458,6 @@ std::variant<Panel, QString> loadPanelFile(const QString& path, int panelResourc
     }
     if (const QString missing = missingUse(panel, panelResourceId); !missing.isEmpty())
         return fail(missing);
+    nameControlsForAssistiveTechnology(root);
     return panel;
 }

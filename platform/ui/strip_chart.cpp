@@ -7,10 +7,13 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
+#include <QHelpEvent>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMessageBox>
 #include <QSignalBlocker>
 #include <QToolButton>
+#include <QToolTip>
 
 #include <algorithm>
 #include <cmath>
@@ -21,6 +24,13 @@ constexpr double kShortestView = 1.0; // [s] zoomed in as far as it goes
 // The views a young history fills, from the left, before the view slides [s].
 constexpr double kYoungSpans[] = {10, 15, 20, 30, 45, 60, 90, 120, 180, 240};
 constexpr double kWheelZoom = 0.85; // range factor per wheel notch
+constexpr double kKeyPan = 0.1;     // share of the view a pan key moves it
+// The keys of a chart with the keyboard's focus, for its tooltip, its
+// description for assistive technology and its menu.
+const char* const kChartKeys =
+    "Keys: + and - zoom the time axis, Left and Right move it, End (or L) goes live, "
+    "Home shows the whole history, A switches autoscale, 1 to 4 show or hide a channel's trace, "
+    "Menu or Shift+F10 opens the menu (save as PNG, PDF or CSV)";
 const QColor kHiddenTrace(160, 160, 160);
 
 // The chart keeps its own picture (StripChart::picture_) and draws new
@@ -150,8 +160,11 @@ StripChart::StripChart(QWidget* parent)
     live_->setText(QStringLiteral("Live"));
     live_->setCheckable(true);
     live_->setChecked(true);
-    live_->setToolTip(QStringLiteral("Follow the newest data (or double-click the chart)"));
+    live_->setToolTip(QStringLiteral("Follow the newest data (or double-click the chart, or End)"));
+    // The chart itself is the focus stop: its keys do what the button does.
     live_->setFocusPolicy(Qt::NoFocus);
+    setFocusPolicy(Qt::StrongFocus);
+    setAccessibleDescription(QString::fromLatin1(kChartKeys));
     live_->adjustSize();
     connect(live_, &QToolButton::toggled, this, [this](bool on) { setFollowing(on); });
     placeLegendBeside(this, 0, live_->sizeHint().height() + 6);
@@ -643,6 +656,12 @@ void StripChart::exportWithDialog(const QString& caption, const QString& filter,
 
 void StripChart::contextMenuEvent(QContextMenuEvent* event)
 {
+    showMenu(event->globalPos());
+    event->accept();
+}
+
+void StripChart::showMenu(const QPoint& globalPos)
+{
     readout_.hide();
     QMenu menu(this);
     QAction* live = menu.addAction(QStringLiteral("Live"));
@@ -656,7 +675,18 @@ void StripChart::contextMenuEvent(QContextMenuEvent* event)
     QAction* png = menu.addAction(QStringLiteral("Save as PNG..."));
     QAction* pdf = menu.addAction(QStringLiteral("Save as PDF..."));
     QAction* csv = menu.addAction(QStringLiteral("Save as CSV..."));
-    QAction* chosen = menu.exec(event->globalPos());
+    // The legend's entries, for the keyboard and assistive technology.
+    menu.addSeparator();
+    QList<QAction*> traces;
+    for (int k = 0; k < graphCount(); ++k) {
+        QAction* trace = menu.addAction(QStringLiteral("Show %1").arg(graph(k)->name()));
+        trace->setCheckable(true);
+        trace->setChecked(graph(k)->visible());
+        if (k < 9)
+            trace->setShortcut(QKeySequence(Qt::Key_1 + k));
+        traces << trace;
+    }
+    QAction* chosen = menu.exec(globalPos);
     if (chosen == live)
         setFollowing(live->isChecked());
     else if (chosen == whole)
@@ -669,7 +699,66 @@ void StripChart::contextMenuEvent(QContextMenuEvent* event)
         exportWithDialog(QStringLiteral("Save chart as PDF"), QStringLiteral("PDF document (*.pdf)"), "pdf");
     else if (chosen == csv)
         exportWithDialog(QStringLiteral("Save visible range as CSV"), QStringLiteral("CSV table (*.csv)"), "csv");
+    else if (const qsizetype k = traces.indexOf(chosen); k >= 0)
+        setTraceShown(static_cast<int>(k) + 1, chosen->isChecked());
+}
+
+void StripChart::keyPressEvent(QKeyEvent* event)
+{
+    const QCPRange view = xAxis->range();
+    const int key = event->key();
+    const bool shift = event->modifiers() & Qt::ShiftModifier;
+    if (key == Qt::Key_Menu || (key == Qt::Key_F10 && shift)) {
+        const QRect area = axisRect()->rect();
+        showMenu(mapToGlobal(area.isValid() ? area.center() : rect().center()));
+    } else if (key == Qt::Key_Plus || key == Qt::Key_Equal) {
+        xAxis->scaleRange(kWheelZoom, view.center());
+    } else if (key == Qt::Key_Minus) {
+        xAxis->scaleRange(1 / kWheelZoom, view.center());
+    } else if (key == Qt::Key_Left || key == Qt::Key_Right) {
+        xAxis->moveRange((key == Qt::Key_Left ? -kKeyPan : kKeyPan) * view.size());
+    } else if (key == Qt::Key_End || key == Qt::Key_L) {
+        setFollowing(true);
+    } else if (key == Qt::Key_Home) {
+        showWholeHistory();
+    } else if (key == Qt::Key_A) {
+        setValueAxisFixed(!valueAxisFixed_);
+    } else if (key >= Qt::Key_1 && key < Qt::Key_1 + std::min(graphCount(), 9)) {
+        const int trace = key - Qt::Key_1 + 1;
+        setTraceShown(trace, !traceShown(trace));
+    } else {
+        QCustomPlot::keyPressEvent(event);
+        return;
+    }
+    requestReplot();
     event->accept();
+}
+
+void StripChart::focusInEvent(QFocusEvent* event)
+{
+    QCustomPlot::focusInEvent(event);
+    update(); // the focus frame
+}
+
+void StripChart::focusOutEvent(QFocusEvent* event)
+{
+    QCustomPlot::focusOutEvent(event);
+    update();
+}
+
+bool StripChart::event(QEvent* event)
+{
+    // The keys as a tooltip over the axes and the legend; over the plotted
+    // area the hover readout says what lies under the pointer instead.
+    if (event->type() == QEvent::ToolTip) {
+        auto* help = static_cast<QHelpEvent*>(event);
+        if (axisRect()->rect().contains(help->pos()))
+            QToolTip::hideText();
+        else
+            QToolTip::showText(help->globalPos(), QString::fromLatin1(kChartKeys), this);
+        return true;
+    }
+    return QCustomPlot::event(event);
 }
 
 void StripChart::mouseMoveEvent(QMouseEvent* event)
@@ -724,6 +813,12 @@ void StripChart::paintEvent(QPaintEvent* event)
     const qreal ratio = picture_.devicePixelRatio();
     for (const QRect& part : event->region())
         painter.drawPixmap(part, picture_, QRectF(QPointF(part.topLeft()) * ratio, QSizeF(part.size()) * ratio));
+    if (hasFocus()) {
+        // Plainly visible from a step away, in the style's own highlight.
+        painter.setPen(QPen(palette().color(QPalette::Highlight), 3));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRect(QRectF(rect()).adjusted(1.5, 1.5, -1.5, -1.5));
+    }
 }
 
 void StripChart::changeEvent(QEvent* event)

@@ -91,8 +91,14 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    bool event(QEvent* event) override;
 
 private:
+    // The chart's menu (right click, Menu key, Shift+F10) at a point of the screen.
+    void showMenu(const QPoint& globalPos);
     void requestReplot();
     void paintFrame();
     // Applies the view and draws what it can onto the picture; what the
