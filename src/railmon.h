@@ -96,9 +96,9 @@ void TMI_ReadCurrent(double* I, double* V, unsigned char* mode, unsigned char* o
 
 // ---- Panel -----------------------------------------------------------------
 
-// Channel index 0..3 = "CH +18V", "CH -18V", "CH +6V", "CH -6V".
+// Channel index 0..3 is channel number 1..4, named as railmon-ctrl.h names it.
 enum { CHANNELS = 4 };
-inline constexpr const char* kChannelLabels[CHANNELS] = {"CH +18V", "CH -18V", "CH +6V", "CH -6V"};
+inline constexpr const char* kChannelLabels[CHANNELS] = {RAILMON_CHANNEL_NAMES};
 
 extern int pnl;
 extern const int vmon[CHANNELS];
@@ -117,7 +117,7 @@ extern int gLogToFile;
 extern FILE* gFp;
 
 // The panel's callbacks (railmon-ctrl.h names them).
-#define RAILMON_CALLBACK(name) \
+#define RAILMON_CALLBACK(name, kind) \
     int CVICALLBACK name(int panel, int control, int event, void* callbackData, int eventData1, int eventData2);
 RAILMON_PANEL_CALLBACKS(RAILMON_CALLBACK)
 #undef RAILMON_CALLBACK

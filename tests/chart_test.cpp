@@ -27,6 +27,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -323,6 +324,56 @@ TEST_F(Chart, ContextMenuSavesTheViewAsPngPdfAndCsvOfTheVisibleRange)
         "^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}(Z|[+-]\\d\\d:\\d\\d),0\\.5,,1\\.25,-0\\.75$");
     for (int i = 1; i < lines.size(); ++i)
         EXPECT_TRUE(row.match(lines[i]).hasMatch()) << lines[i].toStdString();
+}
+
+TEST_F(Chart, ReadingsThatNeverCameAreAGapButTicksAndASlowerPaceAreDrawnAcross)
+{
+    // Ticks of 1 s, 30 s without a reading (the process stopped), ticks of
+    // 1 s again, then the operator sets a 5 s interval. Drawn frame by frame
+    // as the timer plots, into a view that holds it all.
+    const double start = std::floor(QDateTime::currentSecsSinceEpoch() / 3600.0) * 3600.0 + 7200.0;
+    chart_->setFollowing(false);
+    chart_->xAxis->setRange(start - 5.0, start + 205.0);
+    const double values[4] = {0.5, 1.0, 1.5, 2.0};
+    std::vector<double> ticks;
+    for (double t = 0; t <= 60; ++t)
+        ticks.push_back(t);
+    for (double t = 90; t <= 120; ++t)
+        ticks.push_back(t);
+    for (double t = 125; t <= 200; t += 5)
+        ticks.push_back(t);
+    for (double t : ticks) {
+        chart_->plotAt(start + t, values, 4);
+        chart_->paintFrameNow();
+    }
+    const QImage image = chart_->grab().toImage();
+    const int y = rowOf(0.5);
+    auto drawnAt = [&](double t) {
+        const int x = int(std::lround(chart_->xAxis->coordToPixel(start + t)));
+        for (int dy = -1; dy <= 1; ++dy)
+            if (image.pixelColor(x, y + dy) == kFirstTrace)
+                return true;
+        return false;
+    };
+    for (double t : {10.5, 59.5, 90.5, 119.5, 122.5, 127.5, 199.5})
+        EXPECT_TRUE(drawnAt(t)) << "a line at " << t << " s";
+    for (double t : {62.0, 75.0, 88.0})
+        EXPECT_FALSE(drawnAt(t)) << "no line across the pause at " << t << " s";
+
+    // The export holds every reading and one row of empty cells where the
+    // next reading was due, nothing for the pace change.
+    const QString csv = QString::fromStdString((dir_ / "gaps.csv").string());
+    QString error;
+    ASSERT_TRUE(chart_->exportView(csv, &error)) << error.toStdString();
+    QFile table(csv);
+    ASSERT_TRUE(table.open(QIODevice::ReadOnly | QIODevice::Text));
+    const QStringList lines = QString::fromUtf8(table.readAll()).split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), qsizetype(1 + ticks.size() + 1));
+    const QStringList empty = lines.filter(QRegularExpression(",,,,$"));
+    ASSERT_EQ(empty.size(), 1);
+    EXPECT_TRUE(empty[0].startsWith(
+        QDateTime::fromMSecsSinceEpoch(qint64(start + 61.0) * 1000).toString("yyyy-MM-dd'T'HH:mm:ss.zzz")))
+        << empty[0].toStdString();
 }
 
 TEST_F(Chart, TimeLabelsNeverOverlapAtAnyWidthAndSpansOfHoursShowHours)

@@ -4,6 +4,7 @@
 // key and mouse events on the shipped panel, against the recording fake.
 #include "indicators.h"
 #include "numeric_control.h"
+#include "panel_edits.h"
 #include "panel_fixture.h"
 
 #include <QAbstractButton>
@@ -147,6 +148,60 @@ TEST_F(PanelTrust, AnEntryOutsideTheRangeOrNotANumberIsRefusedVisiblyAndNeverBec
     double interval = 0;
     GetCtrlAttribute(pnl, PANEL_TIMER, ATTR_INTERVAL, &interval);
     EXPECT_EQ(interval, 1.0);
+}
+
+TEST_F(PanelTrust, APanelFileBindingAControlToAnotherChannelOrCallbackIsRefusedWithOneLine)
+{
+    const std::string shipped = readFile(RAILMON_PANEL_FILE);
+    // The control's item taken out of its grid and put at the foot of another.
+    auto moveItem = [](std::string text, const std::string& widget, const std::string& grid) {
+        const size_t at = text.find("name=\"" + widget + "\"");
+        const size_t begin = text.rfind("<item", at);
+        const size_t end = text.find("</item>", at) + std::string("</item>").size();
+        std::string item = text.substr(begin, end - begin);
+        text.erase(begin, end - begin);
+        item.replace(0, item.find('>') + 1, "<item row=\"6\" column=\"1\">");
+        text.insert(text.find("</layout>", text.find("name=\"" + grid + "\"")), item);
+        return text;
+    };
+    auto callback = [&](const std::string& widget, const std::string& name) {
+        return setWidgetProperty(shipped, widget, "callback", "<string>" + name + "</string>");
+    };
+    struct Case {
+        const char* what;
+        std::string text;
+        std::string line;
+    };
+    const std::vector<Case> cases = {
+        // 12 typed under CH +18V and Set wrote +12 V to CH -18V.
+        {"setpoint fields' IDs swapped",
+         setWidgetProperty(setWidgetProperty(shipped, "vset1", "ctrlId", "<number>11</number>"), "vset2", "ctrlId",
+                           "<number>16</number>"),
+         "control PANEL_VSET2 (ID 11) is in group 'CH +18V', not in 'CH -18V'"},
+        {"a readout in another channel's group", moveItem(shipped, "vmon1", "grid2"),
+         "control PANEL_VMON1 (ID 24) is in group 'CH -18V', not in 'CH +18V'"},
+        // Set read the button as a switch that is off: the outputs went off.
+        {"Set with the main output's callback", callback("setButton", "SwitchOnOffCB"),
+         "control PANEL_SET (ID 38): callback SwitchOnOffCB serves a switch, not this QPushButton"},
+        {"Read with Exit's callback", callback("readButton", "ExitCB"),
+         "control PANEL_READ (ID 37) has callback ExitCB, not ReadCB"},
+    };
+    const std::string path = workDirectory() + "/panel.uir";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_NE(c.text, shipped) << "the edit found nothing to change";
+        writeFile(path, c.text);
+        testing::internal::CaptureStderr();
+        const int handle = LoadPanel(0, path.c_str(), PANEL);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), path + ": " + c.line + "\n");
+        EXPECT_EQ(handle, UIE_FORMAT);
+        if (handle > 0)
+            DiscardPanel(handle);
+    }
+    writeFile(path, shipped);
+    const int again = LoadPanel(0, path.c_str(), PANEL);
+    EXPECT_GT(again, 0);
+    DiscardPanel(again);
 }
 
 TEST_F(PanelTrust, AWheelPassingOverARingOrAFieldChangesNothingUntilTheOperatorWorksInIt)

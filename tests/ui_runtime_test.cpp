@@ -43,7 +43,7 @@ int CVICALLBACK recordingCallback(int, int control, int event, void*, int, int)
     return 0;
 }
 
-#define RECORDING(name)                                              \
+#define RECORDING(name, kind)                                        \
     constexpr char name##Name[] = #name;                             \
     int CVICALLBACK name(int p, int c, int e, void* d, int a, int b) \
     {                                                                \

@@ -16,6 +16,7 @@
 #include <QDoubleSpinBox>
 #include <QEvent>
 #include <QFile>
+#include <QGroupBox>
 #include <QHash>
 #include <QPointer>
 #include <QSet>
@@ -23,6 +24,7 @@
 #include <QStringList>
 #include <QUiLoader>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -113,12 +115,12 @@ private:
     QtMessageHandler previous_;
 };
 
-CtrlCallbackPtr findCallback(const QString& name)
+const UICallbackName* findCallback(const QString& name)
 {
     const QByteArray utf8 = name.toUtf8();
     for (std::size_t i = 0; i < uiCallbackNameCount; ++i) {
         if (std::strcmp(uiCallbackNames[i].name, utf8.constData()) == 0)
-            return uiCallbackNames[i].function;
+            return &uiCallbackNames[i];
     }
     return nullptr;
 }
@@ -303,6 +305,7 @@ QString configure(QWidget* widget, QObject** controlObject)
     return {};
 }
 
+// traces < 0: a strip chart of any number of traces.
 bool isKind(const QObject* object, int kind, int traces)
 {
     switch (kind) {
@@ -324,7 +327,7 @@ bool isKind(const QObject* object, int kind, int traces)
     }
     case CTRL_STRIP_CHART: {
         auto* chart = qobject_cast<const StripChart*>(object);
-        return chart && chart->traceCount() == traces;
+        return chart && (traces < 0 || chart->traceCount() == traces);
     }
     case CTRL_TIMER:
         return qobject_cast<const TimerControl*>(object);
@@ -380,6 +383,72 @@ QString missingUse(const Panel& panel, int panelResourceId)
                 what += QStringLiteral(" with %1 traces").arg(use.traces);
             return what;
         }
+    }
+    return {};
+}
+
+const UIControlUse* findUse(int panelResourceId, int control)
+{
+    for (std::size_t i = 0; i < uiControlUseCount; ++i)
+        if (uiControlUses[i].panel == panelResourceId && uiControlUses[i].control == control)
+            return &uiControlUses[i];
+    return nullptr;
+}
+
+// The title of the innermost group box around the control; null for none.
+std::optional<QString> groupTitle(const QObject* object)
+{
+    for (const QObject* parent = object->parent(); parent; parent = parent->parent())
+        if (auto* box = qobject_cast<const QGroupBox*>(parent))
+            return box->title();
+    return std::nullopt;
+}
+
+// Every callback on a control of the kind it serves, and every control the
+// application names with its callback and in its group: a file that swaps
+// two fields' IDs, two buttons' callbacks or puts a switch's callback on a
+// button passes every other check, then writes a setpoint to another output,
+// ends the program on Read or switches the outputs off on Set.
+QString misbinding(const Panel& panel, int panelResourceId)
+{
+    // In ID order, so the same file is always refused with the same line.
+    QList<int> ids = panel.controls.keys();
+    std::sort(ids.begin(), ids.end());
+    for (const int id : std::as_const(ids)) {
+        const Control& control = *panel.controls.constFind(id);
+        if (control.callbackName.isEmpty())
+            continue;
+        const UICallbackName* callback = findCallback(control.callbackName);
+        if (isKind(control.object, callback->kind, -1))
+            continue;
+        const UIControlUse* use = findUse(panelResourceId, id);
+        return QStringLiteral("control %1 (ID %2): callback %3 serves %4, not this %5")
+            .arg(use ? QString::fromLatin1(use->name) : QStringLiteral("'%1'").arg(control.object->objectName()))
+            .arg(id)
+            .arg(control.callbackName, QLatin1String(kindName(callback->kind)),
+                 QLatin1String(control.object->metaObject()->className()));
+    }
+    for (std::size_t i = 0; i < uiControlUseCount; ++i) {
+        const UIControlUse& use = uiControlUses[i];
+        if (use.panel != panelResourceId)
+            continue;
+        const Control& control = *panel.controls.constFind(use.control);
+        const QString prefix = QStringLiteral("control %1 (ID %2)").arg(QLatin1String(use.name)).arg(use.control);
+        const QLatin1String wanted(use.callback ? use.callback : "");
+        if (control.callbackName != wanted) {
+            if (wanted.isEmpty())
+                return prefix + QStringLiteral(" has callback %1, but takes none").arg(control.callbackName);
+            if (control.callbackName.isEmpty())
+                return prefix + QStringLiteral(" has no callback, not %1").arg(wanted);
+            return prefix + QStringLiteral(" has callback %1, not %2").arg(control.callbackName, wanted);
+        }
+        if (!use.group)
+            continue;
+        const std::optional<QString> group = groupTitle(control.object);
+        if (!group)
+            return prefix + QStringLiteral(" is in no group, not in '%1'").arg(QLatin1String(use.group));
+        if (*group != QLatin1String(use.group))
+            return prefix + QStringLiteral(" is in group '%1', not in '%2'").arg(*group, QLatin1String(use.group));
     }
     return {};
 }
@@ -449,15 +518,18 @@ std::variant<Panel, QString> loadPanelFile(const QString& path, int panelResourc
             if (callbackProperty.typeId() != QMetaType::QString)
                 return fail(QStringLiteral("control %1: callback is not a name").arg(*id));
             const QString name = callbackProperty.toString();
-            control.callback = findCallback(name);
-            control.callbackName = name;
-            if (!control.callback)
+            const UICallbackName* callback = findCallback(name);
+            if (!callback)
                 return fail(QStringLiteral("control %1: no callback named '%2' in this program").arg(*id).arg(name));
+            control.callback = callback->function;
+            control.callbackName = name;
         }
         panel.controls.insert(*id, control);
     }
     if (const QString missing = missingUse(panel, panelResourceId); !missing.isEmpty())
         return fail(missing);
+    if (const QString misbound = misbinding(panel, panelResourceId); !misbound.isEmpty())
+        return fail(misbound);
     nameControlsForAssistiveTechnology(root);
     return panel;
 }

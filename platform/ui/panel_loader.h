@@ -3,7 +3,10 @@
 //
 //   on the top-level widget: panelId (int), the panel resource ID;
 //   on a control: ctrlId (int > 0, unique in the panel), and callback
-//     (string), the name of an application callback;
+//     (string), the name of an application callback, on a control of the
+//     kind that callback serves; a control the application names carries
+//     its own callback and sits in the group box (QGroupBox) its entry
+//     gives (userint.h's UIControlUse);
 //   on a checkable button (a switch or an enable button): onValue, offValue
 //     (int), the values it reads as; 1 and 0 when absent;
 //   on a QComboBox or RingIndicator: valueLabels, "value=text;value=text";

@@ -1,6 +1,7 @@
 #include "strip_chart.h"
 
 #include "chart_export.h"
+#include "gap_rule.h"
 #include "trace_style.h"
 
 #include <QContextMenuEvent>
@@ -326,6 +327,7 @@ void StripChart::configure(int traceCount, double historySeconds, int maxPointsP
     maxPoints_ = std::max(2, maxPointsPerTrace);
     trimmedSinceCompact_ = 0;
     valuesChanged_ = true;
+    plottedUpTo_ = usualStep_ = gapStep_ = gapKey_ = NAN;
     ++looks_;
     clearGraphs();
     for (int k = 0; k < traceCount; ++k) {
@@ -403,6 +405,33 @@ bool StripChart::trim(QCPGraphDataContainer& data, double now, bool shown)
     return changesView;
 }
 
+double StripChart::gapBefore(double now)
+{
+    const double step = now - plottedUpTo_; // [s] NaN for the first point
+    plottedUpTo_ = now;
+    if (!std::isnan(gapStep_)) {
+        // A step as long as the one taken as a gap: the operator slowed the
+        // pace, and no reading was missed.
+        if (!isGapStep(gapStep_, step)) {
+            for (int k = 0; k < graphCount(); ++k)
+                graph(k)->data()->remove(gapKey_);
+            pictureStale_ = true;
+            usualStep_ = gapStep_;
+        }
+        gapStep_ = NAN;
+    }
+    if (std::isnan(step))
+        return NAN;
+    if (!std::isnan(usualStep_) && isGapStep(step, usualStep_)) {
+        gapStep_ = step;
+        // Where the next reading was due, as railmon-plot puts it.
+        gapKey_ = now - step + usualStep_;
+        return gapKey_;
+    }
+    usualStep_ = step;
+    return NAN;
+}
+
 void StripChart::plot(const double* values, int count)
 {
     plotAt(startWall_ + clock_.nsecsElapsed() / 1e9, values, count);
@@ -419,12 +448,16 @@ void StripChart::plotAt(double key, const double* values, int count)
     const bool entersScanned = following_ && haveScanned_ && !valuesChanged_ && scaledFor_.contains(now);
     if (!following_ && xAxis->range().contains(now))
         valuesChanged_ = true;
+    const double gapKey = gapBefore(now);
     for (int k = 0; k < graphCount() && k < count; ++k) {
         const QSharedPointer<QCPGraphDataContainer> data = graph(k)->data();
         // A missing, infinite or unscalable value is drawn as a gap, the
         // honest "no reading"; drawn, it would wreck the axis range.
         const double value = std::fabs(values[k]) <= largestDrawable() ? values[k] : std::nan("");
         const int before = data->size();
+        const int added = std::isnan(gapKey) ? 1 : 2;
+        if (added == 2)
+            data->add(QCPGraphData(gapKey, std::nan("")));
         data->add(QCPGraphData(now, value));
         if (entersScanned && graph(k)->visible() && !std::isnan(value)) {
             valueEnters(value);
@@ -433,7 +466,7 @@ void StripChart::plotAt(double key, const double* values, int count)
         if (trim(*data, now, graph(k)->visible()))
             valuesChanged_ = true;
         if (k == 0)
-            trimmedSinceCompact_ += before + 1 - data->size();
+            trimmedSinceCompact_ += before + added - data->size();
     }
     if (trimmedSinceCompact_ > std::max(maxPoints_ / 8, 64)) {
         for (int k = 0; k < graphCount(); ++k)

@@ -138,6 +138,12 @@ private:
     void valueRangeChanged();
     void legendClicked(QCPAbstractLegendItem* item);
     void placeLiveButton();
+    // The key of the gap point (NaN, which breaks the line) the step to a
+    // point at `now` [s since the epoch] needs; NaN for none. A step much
+    // longer than the one before is a gap, by railmon-plot's rule: readings
+    // that never came are never drawn across. Taken back at the next point
+    // when that one shows the pace only slowed (a longer interval).
+    double gapBefore(double now);
     // Drops what is past the history or the cap; true when that changes
     // the values in view.
     bool trim(QCPGraphDataContainer& data, double now, bool shown);
@@ -170,6 +176,13 @@ private:
     double startWall_ = 0.0; // seconds since the epoch
     double lastKey_ = 0.0;   // seconds since the epoch
     double firstKey_ = NAN;  // seconds since the epoch
+    // The newest point's key since configure [s since the epoch], the step
+    // between the last two points not taken as a gap [s], and the last step
+    // taken as one, with its gap point's key, until the next point confirms it.
+    double plottedUpTo_ = NAN;
+    double usualStep_ = NAN;
+    double gapStep_ = NAN;
+    double gapKey_ = NAN;
     bool following_ = true;
     bool valueAxisFixed_ = false;
     bool settingView_ = false; // the chart itself moves the axes

@@ -90,8 +90,8 @@ namespace {
 // The panel header's name of a control, so scripts say PANEL_VSET1, not 16.
 int controlIdNamed(const QString& name)
 {
-#define HARNESS_CONTROL_NAME(controlName, id, kind) \
-    if (name == QLatin1String(#controlName))        \
+#define HARNESS_CONTROL_NAME(controlName, id, ...) \
+    if (name == QLatin1String(#controlName))       \
         return id;
     RAILMON_PANEL_CONTROLS(HARNESS_CONTROL_NAME)
 #undef HARNESS_CONTROL_NAME

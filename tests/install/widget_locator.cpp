@@ -43,7 +43,7 @@ struct NamedControl {
     int id;
 };
 constexpr NamedControl kControls[] = {
-#define RAILMON_NAMED_CONTROL(name, id, kind) {#name, id},
+#define RAILMON_NAMED_CONTROL(name, id, ...) {#name, id},
     RAILMON_PANEL_CONTROLS(RAILMON_NAMED_CONTROL)
 #undef RAILMON_NAMED_CONTROL
 };

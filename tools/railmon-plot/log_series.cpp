@@ -1,5 +1,7 @@
 #include "log_series.h"
 
+#include "gap_rule.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -88,14 +90,13 @@ void LogSeries::finish()
             if (points.empty())
                 continue;
             const double usual = usualStep(points);
-            const double longest = 1.5 * usual + 1.0; // [s] a longer step is a missing tick
             std::vector<SeriesPoint> drawn;
             drawn.reserve(points.size() + points.size() / 64 + 1);
             for (std::size_t i = 0; i < points.size(); ++i) {
                 const SeriesPoint& p = points[i];
                 const bool last = i + 1 == points.size();
                 const double step = last ? usual : points[i + 1].key - p.key;
-                const bool gapAfter = !last && step > longest;
+                const bool gapAfter = !last && isGapStep(step, usual);
                 if (ccCode_ && p.code == *ccCode_ && (std::isfinite(p.volts) || std::isfinite(p.amperes))) {
                     const double end = p.key + (gapAfter ? usual : step);
                     summary_[ch].ccSeconds += end - p.key;

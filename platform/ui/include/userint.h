@@ -62,11 +62,13 @@ typedef int(CVICALLBACK* CtrlCallbackPtr)(int panel, int control, int event, voi
                                           int eventData2);
 
 // The application's external names: LoadPanel binds each callback name that
-// the panel file gives to the function listed under it here. The application
-// defines both.
+// the panel file gives to the function listed under it here, and refuses a
+// file that binds it to a control of another kind. The application defines
+// both.
 struct UICallbackName {
     const char* name;
     CtrlCallbackPtr function;
+    int kind; // the kind of control it serves (CTRL_ below)
 };
 extern const UICallbackName uiCallbackNames[];
 extern const std::size_t uiCallbackNameCount;
@@ -86,14 +88,17 @@ enum {
 };
 
 // The controls the application names: LoadPanel refuses a panel file that
-// lacks one of them on the panel being loaded, or has it as another kind (a
-// strip chart must have `traces` traces). The application defines both.
+// lacks one of them on the panel being loaded, has it as another kind (a
+// strip chart must have `traces` traces), outside its group or with another
+// callback. The application defines both.
 struct UIControlUse {
     int panel;
     int control;
     int kind;
-    const char* name; // the control's name in the application, for messages
-    int traces;       // strip charts only
+    const char* name;     // the control's name in the application, for messages
+    int traces;           // strip charts only
+    const char* group;    // the title of the group box it sits in; null: any place
+    const char* callback; // the name of the callback it raises; empty: none
 };
 extern const UIControlUse uiControlUses[];
 extern const std::size_t uiControlUseCount;
