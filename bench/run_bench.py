@@ -4,7 +4,7 @@ goal, met. `make bench` runs it; the raw outputs go to BUILD/bench/results/.
 
     bench/run_bench.py BUILD [--only NAME,...] [--length-ticks N] [--pace-seconds S]
 
-NAME: ticks, pace, startup, callgrind, plot, length, slow.
+NAME: ticks, pace, startup, callgrind, plot, plot-memory, length, slow.
 """
 import argparse
 import json
@@ -238,22 +238,42 @@ def callgrind(build, results, table):
               f" = {counts['railmon'] / counts['bare']:.2f} / {counts['floor'] / counts['bare']:.2f} / 1")
 
 
+def run_kept(build, results, name, timeout):
+    """Runs a bench program of its own, its output kept as results/NAME.txt."""
+    run = subprocess.run([find(build, name)], capture_output=True, text=True, timeout=timeout,
+                         cwd=tempfile.gettempdir())
+    with open(os.path.join(results, name + ".txt"), "w") as f:
+        f.write(run.stdout + run.stderr)
+    return run
+
+
 def plot_million(build, results, table):
     """railmon-plot on a log of a million records."""
-    run = subprocess.run([find(build, "plot_million")], capture_output=True, text=True, timeout=1200,
-                         cwd=tempfile.gettempdir())
-    with open(os.path.join(results, "plot_million.txt"), "w") as f:
-        f.write(run.stdout + run.stderr)
+    run = run_kept(build, results, "plot_million", 1200)
     for l in run.stdout.splitlines():
         m = re.match(r"railmon-plot -o (\S+)\s+(.*)", l)
         if m:
             table.add(f"railmon-plot, 1,000,000 records, {m.group(1)}", m.group(2))
 
 
+def plot_memory(build, results, table):
+    """railmon-plot on a log of about a gigabyte: peak memory and MB/s."""
+    run = run_kept(build, results, "plot_memory", 1800)
+    for l in run.stdout.splitlines():
+        m = re.match(r"plot-memory \S+: (\d+) MB in .* = (\d+) MB/s, peak RSS (\d+) MiB, exit (\d+)", l)
+        if m:
+            size, speed, peak, status = (int(g) for g in m.groups())
+            table.add(f"railmon-plot, a {size} MB log to PNG with the summary",
+                      f"{speed} MB/s, peak RSS {peak} MiB, exit {status}", "<= 200 MiB, >= 100 MB/s",
+                      status == 0 and peak <= 200 and speed >= 100)
+    if run.returncode != 0:
+        table.add("railmon-plot, a 1 GB log", f"failed: exit {run.returncode}", "", False)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("build")
-    parser.add_argument("--only", default="ticks,pace,startup,callgrind,plot,length,slow")
+    parser.add_argument("--only", default="ticks,pace,startup,callgrind,plot,plot-memory,length,slow")
     parser.add_argument("--length-ticks", type=int, default=1000000)
     parser.add_argument("--pace-seconds", type=float, default=60)
     args = parser.parse_args()
@@ -273,6 +293,8 @@ def main():
         callgrind(build, results, table)
     if "plot" in wanted:
         plot_million(build, results, table)
+    if "plot-memory" in wanted:
+        plot_memory(build, results, table)
     if "length" in wanted:
         length(build, results, table, args.length_ticks)
     if "slow" in wanted:

@@ -18,6 +18,8 @@
 #include <functional>
 #include <string>
 
+#include <sys/stat.h>
+
 using testing::HasSubstr;
 
 namespace {
@@ -247,4 +249,72 @@ TEST_F(Plot, AMillionRecordsMakeAPicture)
     EXPECT_THAT(run.out, HasSubstr("CH -6V\t250000\t"));
     const QImage image(QString::fromStdString(path("million.png")));
     EXPECT_EQ(image.size(), QSize(1600, 900));
+}
+
+TEST_F(Plot, ALongLogKeepsItsOneSampleSpikesAndGapsAndWhatIsNoFileIsRefusedAtOnce)
+{
+    // 100,000 ticks at 50 ms (5,000 s), so each pixel column stands for about
+    // a hundred readings of a channel: CH +18V jumps to 20 V for one reading
+    // at a fifth and drops to -20 V for one at four fifths; CH -18V misses
+    // 300 s of ticks at two fifths; CH +6V reads nan for 300 s at three.
+    constexpr int kTicks = 100000, kMissing = 6000; // [ticks of 50 ms]
+    std::string log = kHeader;
+    log.reserve(std::size_t(kTicks) * 4 * 32);
+    char line[128];
+    for (int t = 0; t < kTicks; ++t)
+        for (int ch = 1; ch <= 4; ++ch) {
+            double volts = kVolts[ch - 1] + (t % 7) * 1e-3;
+            // Neither a bucket's first reading nor its last.
+            if (ch == 1 && (t == kTicks / 5 + 7 || t == kTicks * 4 / 5 + 13))
+                volts = t < kTicks / 2 ? 20.0 : -20.0;
+            if (ch == 2 && t >= kTicks * 2 / 5 - kMissing / 2 && t < kTicks * 2 / 5 + kMissing / 2)
+                continue;
+            const bool nan = ch == 3 && t >= kTicks * 3 / 5 - kMissing / 2 && t < kTicks * 3 / 5 + kMissing / 2;
+            if (nan)
+                std::snprintf(line, sizeof line, "%lld\t%d\tnan\tnan\t-128\n", kStart + t / 20, ch);
+            else
+                std::snprintf(line, sizeof line, "%lld\t%d\t%g\t%g\t0\n", kStart + t / 20, ch, volts, 0.1 * ch);
+            log += line;
+        }
+    const ProcessResult drawn = plot(log, {"-o", path("long.png"), "--size", "1000x700", "--summary"});
+    ASSERT_EQ(drawn.exitCode, 0) << drawn.err;
+    EXPECT_THAT(drawn.out, HasSubstr("CH +18V\t100000\t-20\t"));
+    const QImage image(QString::fromStdString(path("long.png")));
+    ASSERT_FALSE(image.isNull());
+    const double left = 0.06 * image.width(), right = 0.9 * image.width();
+    auto column = [&](double share) { return int(left + share * (right - left)); };
+    const int half = image.height() / 2;
+    auto upper = [&](std::vector<int> rows) {
+        rows.erase(std::remove_if(rows.begin(), rows.end(), [&](int y) { return y > half; }), rows.end());
+        return rows;
+    };
+    // The spikes' readings span the voltage axis: one reading far above
+    // and one far below every other line.
+    const auto steady = upper(rowsWith(image, column(0.5) - 5, column(0.5) + 5, kRed));
+    const auto lowest = upper(rowsWith(image, column(0.5) - 5, column(0.5) + 5, kBlue));
+    const auto rise = upper(rowsWith(image, column(0.2) - 30, column(0.2) + 30, kRed));
+    const auto drop = upper(rowsWith(image, column(0.8) - 30, column(0.8) + 30, kRed));
+    ASSERT_FALSE(steady.empty() || lowest.empty() || rise.empty() || drop.empty());
+    EXPECT_LT(rise.front(), steady.front() - 40) << "the spike to 20 V is lost";
+    EXPECT_GT(drop.back(), lowest.back() + 40) << "the drop to -20 V is lost";
+    EXPECT_TRUE(rowsWith(image, column(0.4) - 5, column(0.4) + 5, kBlue).empty()) << "missing ticks bridged";
+    EXPECT_FALSE(rowsWith(image, column(0.3) - 5, column(0.3) + 5, kBlue).empty());
+    EXPECT_TRUE(rowsWith(image, column(0.6) - 5, column(0.6) + 5, kGreen).empty()) << "nan drawn as a line";
+
+    // A FIFO is refused at once, named, never waited on for a writer; also
+    // through a symbolic link, which leads to a log as well as to anything.
+    const std::string fifo = path("fifo.log");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::filesystem::create_symlink(fifo, path("link-to-fifo.log"));
+    std::filesystem::create_symlink(path("railmon.log"), path("link.log"));
+    for (const std::string& name : {fifo, path("link-to-fifo.log"), dir_}) {
+        SCOPED_TRACE(name);
+        const ProcessResult refused = runProcess({kPlot, name, "--summary"}, {{"XDG_RUNTIME_DIR", dir_}}, 10000);
+        EXPECT_FALSE(refused.timedOut);
+        EXPECT_EQ(refused.exitCode, 1);
+        EXPECT_EQ(linesOf(refused.err).size(), 1u) << refused.err;
+        EXPECT_THAT(refused.err, HasSubstr(name + ": cannot open: it is a"));
+        EXPECT_THAT(refused.err, HasSubstr("not a regular file"));
+    }
+    EXPECT_EQ(run({kPlot, path("link.log"), "--summary"}).exitCode, 0);
 }

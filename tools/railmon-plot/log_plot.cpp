@@ -76,16 +76,15 @@ QCPAxisRect* addQuantity(QCustomPlot* plot, int row, const QString& label)
     return rect;
 }
 
-QCPGraph* addTrace(QCustomPlot* plot, QCPAxisRect* rect, int channel, const std::vector<SeriesPoint>& points,
-                   bool volts)
+QCPGraph* addTrace(QCustomPlot* plot, QCPAxisRect* rect, int channel, const std::vector<TracePoint>& points)
 {
     QCPGraph* graph = plot->addGraph(rect->axis(QCPAxis::atBottom), rect->axis(QCPAxis::atLeft));
     styleTrace(graph, channel);
     graph->setName(QString::fromLatin1(kChannelLabels[channel]));
     QVector<QCPGraphData> data;
     data.reserve(int(points.size()));
-    for (const SeriesPoint& p : points)
-        data.append(QCPGraphData(p.key, volts ? p.volts : p.amperes));
+    for (const TracePoint& p : points)
+        data.append(QCPGraphData(p.key, p.value));
     graph->data()->set(data, true);
     return graph;
 }
@@ -120,10 +119,10 @@ bool plotLog(const LogSeries& series, const QString& title, int width, int heigh
     bool inLegend[LogSeries::kChannels] = {};
     for (const auto& segment : series.segments()) {
         for (int ch = 0; ch < LogSeries::kChannels; ++ch) {
-            if (segment[ch].empty())
+            if (segment[ch].volts.empty())
                 continue;
-            QCPGraph* v = addTrace(&plot, voltage, ch, segment[ch], true);
-            QCPGraph* i = addTrace(&plot, current, ch, segment[ch], false);
+            QCPGraph* v = addTrace(&plot, voltage, ch, segment[ch].volts);
+            QCPGraph* i = addTrace(&plot, current, ch, segment[ch].amperes);
             i->removeFromLegend();
             // One entry per channel, however many segments it has.
             if (inLegend[ch])

@@ -31,8 +31,12 @@ struct LogReadResult {
     long skipped = 0;
 };
 
-// Calls `take` for each record in file order.
-LogReadResult readLog(const QString& path, const std::function<void(const LogRecord&)>& take);
+// Calls `take` for each record in file order, `passes` times over the same
+// bytes (pass 0, 1, ...): a later pass reads no further than the first did,
+// so a log railmon is still writing gives each pass the same records. The
+// warnings and counts are the first pass's. Only a regular file is read: a
+// FIFO, a device or a directory is refused at once, never waited on.
+LogReadResult readLog(const QString& path, int passes, const std::function<void(const LogRecord&, int pass)>& take);
 
 // Whether a time field is a time railmon could have written: whole seconds
 // from 2000 to 2099.

@@ -24,6 +24,10 @@ constexpr char kUsage[] = "usage: railmon-plot LOG [-o OUT.png|OUT.svg|OUT.pdf] 
                           "                    [--cc-code N] [--size WxH]\n"
                           "  TIME: ISO 8601 local time (2026-12-09T14:00:00) or seconds since the epoch\n";
 
+// Each bucket of a trace at most half a pixel column wide (the plot is
+// narrower than the picture), so what a bucket keeps draws as every point would.
+constexpr int kBucketsPerPixel = 2;
+
 struct Options {
     QString log, output;
     bool summary = false;
@@ -171,8 +175,9 @@ int main(int argc, char* argv[])
     const Options options = parse(QCoreApplication::arguments());
     const std::optional<int> cc = findCcCode(options);
 
-    LogSeries series(options.from, options.to, cc);
-    const LogReadResult read = readLog(options.log, [&](const LogRecord& r) { series.take(r); });
+    LogSeries series(options.from, options.to, cc, kBucketsPerPixel * options.width);
+    const LogReadResult read =
+        readLog(options.log, LogSeries::kPasses, [&](const LogRecord& r, int pass) { series.take(r, pass); });
     for (const QString& warning : read.warnings)
         std::fprintf(stderr, "railmon-plot: %s\n", qPrintable(warning));
     if (!read.ok) {
