@@ -24,7 +24,7 @@ INTERVAL = 0.05  # [s] the fastest interval the panel allows
 
 
 def find(build, name):
-    for sub in ("bin", "bench", "tests"):
+    for sub in ("bin", "bench", "tests", "tests/install"):
         path = os.path.join(build, sub, name)
         if os.access(path, os.X_OK):
             return path

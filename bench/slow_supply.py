@@ -77,6 +77,7 @@ class Railmon:
         if not found:
             raise RuntimeError("no railmon panel")
         self.window = found[0]
+        time.sleep(0.5)  # mapped and laid out, as a person's first click comes
 
     def click(self, place):
         x, y, w, h = place

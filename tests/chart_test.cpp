@@ -135,7 +135,7 @@ protected:
                [=](QWidget* popup) {
                    auto* menu = qobject_cast<QMenu*>(popup);
                    for (QAction* a : menu->actions())
-                       if (a->text() == action)
+                       if (QString(a->text()).remove(QLatin1Char('&')) == action)
                            QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(a).center());
                });
         whenUp([] { return qobject_cast<QFileDialog*>(QApplication::activeModalWidget()); },

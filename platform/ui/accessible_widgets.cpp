@@ -167,12 +167,28 @@ public:
     }
 };
 
-// A chart: a focus stop whose description lists its keys.
+// A chart: a focus stop whose description lists its keys and says which
+// traces are shown, which the legend tells the eye by their colour.
 class ChartAccessible : public QAccessibleWidget {
 public:
-    explicit ChartAccessible(QWidget* chart)
+    explicit ChartAccessible(StripChart* chart)
         : QAccessibleWidget(chart, QAccessible::Chart)
     {
+    }
+
+    QString text(QAccessible::Text t) const override
+    {
+        QString text = QAccessibleWidget::text(t);
+        if (t != QAccessible::Description)
+            return text;
+        auto* chart = static_cast<StripChart*>(widget());
+        QStringList shown, hidden;
+        for (int k = 0; k < chart->graphCount(); ++k)
+            (chart->traceShown(k + 1) ? shown : hidden) << chart->graph(k)->name();
+        text += QStringLiteral(". Traces shown: %1").arg(shown.isEmpty() ? QStringLiteral("none") : shown.join(QStringLiteral(", ")));
+        if (!hidden.isEmpty())
+            text += QStringLiteral("; hidden: %1").arg(hidden.join(QStringLiteral(", ")));
+        return text;
     }
 };
 
@@ -193,7 +209,7 @@ QAccessibleInterface* makeInterface(const QString& className, QObject* object)
     if (className == QLatin1String("QRadioButton"))
         return new SwitchAccessible(static_cast<QAbstractButton*>(object), QAccessible::RadioButton);
     if (className == QLatin1String("StripChart"))
-        return new ChartAccessible(static_cast<QWidget*>(object));
+        return new ChartAccessible(static_cast<StripChart*>(object));
     return nullptr;
 }
 

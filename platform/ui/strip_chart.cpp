@@ -1,5 +1,6 @@
 #include "strip_chart.h"
 
+#include "accessible_widgets.h"
 #include "chart_export.h"
 #include "gap_rule.h"
 #include "trace_style.h"
@@ -373,6 +374,7 @@ void StripChart::setTraceShown(int trace, bool shown)
     ++looks_;
     readout_.hide();
     requestReplot();
+    announceDescriptionChanged(this); // it says which traces are shown
 }
 
 void StripChart::legendClicked(QCPAbstractLegendItem* item)
@@ -696,18 +698,19 @@ void StripChart::contextMenuEvent(QContextMenuEvent* event)
 void StripChart::showMenu(const QPoint& globalPos)
 {
     readout_.hide();
+    // Each entry has its letter (underlined), for the keyboard.
     QMenu menu(this);
-    QAction* live = menu.addAction(QStringLiteral("Live"));
+    QAction* live = menu.addAction(QStringLiteral("&Live"));
     live->setCheckable(true);
     live->setChecked(following_);
-    QAction* whole = menu.addAction(QStringLiteral("Whole history"));
-    QAction* autoscale = menu.addAction(QStringLiteral("Autoscale value axis"));
+    QAction* whole = menu.addAction(QStringLiteral("&Whole history"));
+    QAction* autoscale = menu.addAction(QStringLiteral("&Autoscale value axis"));
     autoscale->setCheckable(true);
     autoscale->setChecked(!valueAxisFixed_);
     menu.addSeparator();
-    QAction* png = menu.addAction(QStringLiteral("Save as PNG..."));
-    QAction* pdf = menu.addAction(QStringLiteral("Save as PDF..."));
-    QAction* csv = menu.addAction(QStringLiteral("Save as CSV..."));
+    QAction* png = menu.addAction(QStringLiteral("Save as &PNG..."));
+    QAction* pdf = menu.addAction(QStringLiteral("Save as P&DF..."));
+    QAction* csv = menu.addAction(QStringLiteral("Save as &CSV..."));
     // The legend's entries, for the keyboard and assistive technology.
     menu.addSeparator();
     QList<QAction*> traces;

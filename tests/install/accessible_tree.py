@@ -9,10 +9,10 @@ PID is railmon's process, LOG the railmon.log it writes. Prints the tree of
 channel CH +18V; exits non-zero, saying why, when something is missing.
 """
 import sys
-import time
 
 import pyatspi
-from gi.repository import GLib
+
+from atspi_panel import application, fail, settle, shown_text, walk
 
 CHANNELS = ("CH +18V", "CH -18V", "CH +6V", "CH -6V")
 PER_CHANNEL = ("enabled", "set voltage", "set current", "voltage", "current", "mode")
@@ -23,47 +23,9 @@ MODES = {0: "CV", 1: "CC", 2: "OFF"}
 announced = []
 
 
-def fail(why):
-    print("FAIL: " + why, file=sys.stderr)
-    sys.exit(1)
 
 
-def pump(seconds):
-    """Turns the event loop, so announcements arrive, for `seconds`."""
-    context = GLib.MainContext.default()
-    end = time.monotonic() + seconds
-    while time.monotonic() < end:
-        while context.iteration(False):
-            pass
-        time.sleep(0.02)
 
-
-def application(pid):
-    for _ in range(150):
-        for app in pyatspi.Registry.getDesktop(0):
-            try:
-                if app is not None and app.get_process_id() == pid:
-                    for frame in app:
-                        if frame is not None and frame.name.startswith("railmon - "):
-                            return app
-            except Exception:
-                pass
-        time.sleep(0.2)
-    fail(f"no railmon panel (process {pid}) on the accessibility bus")
-
-
-def walk(node):
-    yield node
-    for child in node:
-        if child is not None:
-            yield from walk(child)
-
-
-def shown_text(node):
-    try:
-        return node.queryText().getText(0, -1)
-    except NotImplementedError:
-        return None
 
 
 def describe(node, depth=0):
@@ -129,9 +91,9 @@ def main():
     act(by_name["Main output"], "press", "toggle")
     act(by_name["Log to railmon.log"], "toggle", "press")
     act(by_name["Timer"], "toggle", "press")
-    pump(3.5)  # three ticks at the default 1 s
+    settle(3.5)  # three ticks at the default 1 s
     act(by_name["Timer"], "toggle", "press")
-    pump(1.5)  # the last tick painted and announced
+    settle(1.5)  # the last tick painted and announced
 
     last = last_records(log_path)
     if sorted(last) != [1, 2, 3, 4]:

@@ -2,6 +2,11 @@
 # away with everything started in it, an install staged with DESTDIR, an X
 # server of the test's own.
 set -euo pipefail
+# A test that sets NEEDS_SESSION_BUS=1 before sourcing this runs on a D-Bus
+# session bus of its own (for the accessibility bus), never the user's.
+if [ -n "${NEEDS_SESSION_BUS:-}" ] && [ -z "${RAILMON_ON_OWN_SESSION_BUS:-}" ]; then
+    RAILMON_ON_OWN_SESSION_BUS=1 exec dbus-run-session -- bash "$0" "$@"
+fi
 : "${BUILD_DIR:?}" "${SOURCE_DIR:?}" "${CMAKE_COMMAND:?}" "${PRIVATE_LIBDIR:?}"
 
 work=$(mktemp -d)
@@ -55,6 +60,29 @@ start_xvfb() {
         sleep 0.1
     done
     fail "Xvfb did not start: $(cat "$work/xvfb.log")"
+}
+
+# start_at_spi: the accessibility bus and its registry on the test's session
+# bus, as a desktop with a screen reader has them; Qt programs started
+# afterwards with QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 publish their tree.
+start_at_spi() {
+    /usr/libexec/at-spi-bus-launcher --launch-immediately >"$work/at-spi.log" 2>&1 &
+    started+=($!)
+}
+
+# start_railmon_seen_by_at: railmon (the build's, on the simulated supply
+# without noise) on an Xvfb of the test's own with the accessibility bus,
+# started in "$work/cwd" and publishing its accessible tree; sets railmon to
+# its process. The test must have set NEEDS_SESSION_BUS=1.
+start_railmon_seen_by_at() {
+    start_xvfb
+    unset QT_QPA_PLATFORM LD_LIBRARY_PATH
+    start_at_spi
+    mkdir "$work/cwd"
+    cd "$work/cwd"
+    QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 TMI_SIM_NOISE=0 "$RAILMON" >"$work/out" 2>"$work/err" &
+    railmon=$!
+    started+=("$railmon")
 }
 
 # wait_exit PID SECONDS: sets exit_status to the process's, or fails when it

@@ -4,8 +4,9 @@
 //   widget_locator PANEL_FILE NAME...   loads the panel file as railmon does,
 //       shows it on the display railmon runs on and prints, for each PANEL_*
 //       name, its control's rectangle within the window: "NAME x y w h" [px]
-//   widget_locator --grab X Y W H       prints a checksum of what the screen
-//       shows in that rectangle [px, screen coordinates]
+//   widget_locator --grab X Y W H [FILE]  prints a checksum of what the screen
+//       shows in that rectangle [px, screen coordinates]; with FILE, saves it
+//       as a PNG too (to look at)
 #include "panel_loader.h"
 #include "railmon-ctrl.h"
 #include "userint.h"
@@ -68,6 +69,8 @@ int grab(char* argv[])
     const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(0, std::atoi(argv[2]), std::atoi(argv[3]),
                                                                       std::atoi(argv[4]), std::atoi(argv[5]));
     const QImage image = shot.toImage().convertToFormat(QImage::Format_RGB32);
+    if (argv[6] && !image.save(QString::fromLocal8Bit(argv[6]), "PNG"))
+        return 1;
     const QByteArray pixels(reinterpret_cast<const char*>(image.constBits()), image.sizeInBytes());
     std::printf("%s\n", QCryptographicHash::hash(pixels, QCryptographicHash::Sha1).toHex().constData());
     return 0;
@@ -78,10 +81,10 @@ int grab(char* argv[])
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
-    if (argc == 6 && std::strcmp(argv[1], "--grab") == 0)
+    if ((argc == 6 || argc == 7) && std::strcmp(argv[1], "--grab") == 0)
         return grab(argv);
     if (argc < 3) {
-        std::fprintf(stderr, "usage: %s PANEL_FILE NAME... | --grab X Y W H\n", argv[0]);
+        std::fprintf(stderr, "usage: %s PANEL_FILE NAME... | --grab X Y W H [FILE]\n", argv[0]);
         return 2;
     }
     std::variant<Panel, QString> loaded = loadPanelFile(QString::fromLocal8Bit(argv[1]), PANEL);
