@@ -2,9 +2,10 @@
 #   make run    install what is missing, build, start railmon on the simulated supply
 #   make test   install what is missing, build, run the whole test suite: the
 #               tests, the same tests under AddressSanitizer and
-#               UndefinedBehaviorSanitizer, the panel loader's fuzzer, and
-#               the Windows binding tests (MinGW-w64 build, run under Wine)
-# And for developers: make bench (benchmarks), make fuzz FUZZ_SECONDS=600,
+#               UndefinedBehaviorSanitizer, the fuzzers of the panel loader and
+#               the remote parser, and the Windows binding tests (MinGW-w64
+#               build, run under Wine)
+# And for developers: make bench (benchmarks), make fuzz FUZZ_SECONDS=600 (each fuzzer),
 # make format (apply the house style), make package (the Debian package).
 
 # CI builds with warnings as errors. Each preset builds into its own folder
@@ -28,8 +29,8 @@ SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 .PHONY: run test build deps clean bench sanitize fuzz format package windows
 
-# Seconds the fuzzer runs within make test.
-FUZZ_SECONDS ?= 60
+# Seconds each of the two fuzzers runs within make test.
+FUZZ_SECONDS ?= 30
 
 run: build
 	cd $(BUILD_DIR)/bin && ./railmon
@@ -52,8 +53,9 @@ sanitize: deps
 	cmake --build --preset asan
 	ctest --preset asan
 
-# The shipped panel file is the seed; new inputs the fuzzer finds go to
-# build-fuzz/corpus.
+# The shipped panel file is the panel fuzzer's seed, tests/fuzz/scpi_seed.txt
+# the parser's; new inputs each finds go to build-fuzz/corpus and
+# build-fuzz/corpus-scpi.
 fuzz: deps
 	cmake --preset fuzz -DCMAKE_CXX_COMPILER=clang++-$(CLANG_VERSION)
 	cmake --build --preset fuzz
@@ -62,6 +64,9 @@ fuzz: deps
 	ASAN_OPTIONS=detect_leaks=0 build-fuzz/panel_fuzzer -max_total_time=$(FUZZ_SECONDS) \
 		-close_fd_mask=2 -timeout=10 -rss_limit_mb=4096 -print_final_stats=1 \
 		-artifact_prefix=build-fuzz/ -seed_inputs=railmon-ctrl.uir build-fuzz/corpus
+	mkdir -p build-fuzz/corpus-scpi
+	build-fuzz/scpi_fuzzer -max_total_time=$(FUZZ_SECONDS) -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+		-artifact_prefix=build-fuzz/scpi- -seed_inputs=tests/fuzz/scpi_seed.txt build-fuzz/corpus-scpi
 
 # The driver layer, the loader, the simulated supply and the recording fake
 # cross-built for Windows and run under Wine, in a prefix inside

@@ -81,3 +81,16 @@ std::string printableText(const std::string& raw)
 {
     return printableText(raw.c_str(), raw.size());
 }
+
+bool isUtf8(std::string_view text)
+{
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    for (std::size_t i = 0; i < text.size();) {
+        char32_t c = 0;
+        const std::size_t n = decode(bytes + i, text.size() - i, c);
+        if (n == 0)
+            return false;
+        i += n;
+    }
+    return true;
+}

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 // `raw` (at most `size` bytes, up to its first NUL) with every control
 // character written out as an escape ("\x1b"), every bidirectional control
@@ -16,3 +17,7 @@
 // everything else as it was.
 std::string printableText(const char* raw, std::size_t size);
 std::string printableText(const std::string& raw);
+
+// Whether `text` is UTF-8 throughout: no overlong form, surrogate or code
+// point past U+10FFFF, no sequence cut short.
+bool isUtf8(std::string_view text);

@@ -7,4 +7,5 @@ set(RAILMON_APP_SOURCES
   log_file.cpp
   metrics_export.cpp
   panel_marks.cpp
+  scpi.cpp
   status_line.cpp)
