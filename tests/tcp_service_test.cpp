@@ -60,6 +60,8 @@ public:
 
     bool connected() const { return connected_; }
     void send(const std::string& text) { ASSERT_EQ(::send(fd_, text.data(), text.size(), 0), ssize_t(text.size())); }
+    // What a send that must not wait takes of `text`: bytes, or -1.
+    ssize_t trySend(const std::string& text) { return ::send(fd_, text.data(), text.size(), MSG_DONTWAIT); }
     void close()
     {
         if (fd_ >= 0)
@@ -284,6 +286,28 @@ TEST_F(TcpServer, DataIsAnnouncedOnceUntilReadAndWhatIsLeftIsAnnouncedAgain)
     const int rest = ServerTCPRead(ca, buffer, sizeof buffer);
     EXPECT_EQ(std::string(buffer, std::max(rest, 0)), "two\nthree\n");
     EXPECT_EQ(ServerTCPRead(ca, buffer, sizeof buffer), 0) << "none pending";
+}
+
+TEST_F(TcpServer, AClientThatIsNotReadIsHeldBackByTcpInsteadOfBuffered)
+{
+    recorder_.echo = false;
+    Peer a(port_);
+    ASSERT_TRUE(runUntil([&] { return recorder_.count(TCP_CONNECT) == 1; }));
+    // It sends as fast as it can; nobody reads. Once the kernel's buffers
+    // are full its sends stay refused however often the loop turns, where
+    // a server taking in everything would let it send on without end.
+    const std::string chunk(64 * 1024, 'x');
+    constexpr long kWithoutEnd = 256L * 1024 * 1024; // [bytes]
+    long sent = 0;
+    int refusedInARow = 0;
+    ASSERT_TRUE(runUntil([&] {
+        const ssize_t n = a.trySend(chunk);
+        sent += n > 0 ? n : 0;
+        refusedInARow = n > 0 ? 0 : refusedInARow + 1;
+        return refusedInARow >= 100 || sent >= kWithoutEnd;
+    }));
+    EXPECT_LT(sent, kWithoutEnd);
+    EXPECT_EQ(recorder_.count(TCP_DATAREADY), 1);
 }
 
 TEST_F(TcpServer, AFloodOfClientsIsDeliveredAFewEventsAPassOfTheLoop)
