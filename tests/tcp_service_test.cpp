@@ -420,12 +420,13 @@ TEST_F(TcpServer, NoEventComesWhileACallbackSpinsTheLoop)
     // turns it for a while).
     const std::vector<std::function<void()>> spinners = {
         [] {
-            CallInstrument("a slow supply",
-                           [](void*) {
-                               std::this_thread::sleep_for(std::chrono::milliseconds(300));
-                               return 0;
-                           },
-                           nullptr);
+            CallInstrument(
+                "a slow supply",
+                [](void*) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                    return 0;
+                },
+                nullptr);
         },
         [] { MessagePopup("Warning", "spins"); },
     };

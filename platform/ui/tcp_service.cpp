@@ -380,7 +380,8 @@ int RegisterTCPServer(int port, tcpFuncPtr callback, void* callbackData)
     if (port < 1 || port > 65535 || !callback)
         return UIE_BAD_ARGUMENT;
     std::vector<std::unique_ptr<QTcpServer>> listeners;
-    for (const QHostAddress& address : {QHostAddress(QHostAddress::LocalHost), QHostAddress(QHostAddress::LocalHostIPv6)}) {
+    for (const QHostAddress& address :
+         {QHostAddress(QHostAddress::LocalHost), QHostAddress(QHostAddress::LocalHostIPv6)}) {
         auto listener = std::make_unique<QTcpServer>();
         if (listener->listen(address, static_cast<quint16>(port))) {
             listeners.push_back(std::move(listener));
