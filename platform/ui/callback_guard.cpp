@@ -28,6 +28,11 @@ bool callbackRunning()
     return gDepth > 0;
 }
 
+bool workHeldBack()
+{
+    return !gHeldBack.empty();
+}
+
 void whenNoCallbackRuns(std::function<void()> work)
 {
     if (gDepth == 0 && gHeldBack.empty()) {

@@ -14,6 +14,10 @@ bool callbackRunning();
 // one has returned (in the order given).
 void whenNoCallbackRuns(std::function<void()> work);
 
+// True while work given to whenNoCallbackRuns waits for its turn: what comes
+// later and is no callback of its own yet queues behind it.
+bool workHeldBack();
+
 // Marks one callback's run for as long as it lives.
 class CallbackRun {
 public:

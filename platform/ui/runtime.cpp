@@ -19,6 +19,7 @@
 #include "panel_registry.h"
 #include "stop_signals.h"
 #include "strip_chart.h"
+#include "tcp_service.h"
 #include "timer_control.h"
 
 #include <QAbstractButton>
@@ -348,7 +349,9 @@ int RunUserInterface(void)
     if (uiTestHooks().loopStarted)
         QTimer::singleShot(0, [] { uiTestHooks().loopStarted(); });
 #endif
+    setTcpDeliveryRunning(true);
     const int code = QApplication::exec();
+    setTcpDeliveryRunning(false);
     TimerControl::setLoopRunning(false);
     gQuitRequested = false;
     return code;

@@ -202,3 +202,50 @@ int TakeWaitingCommit(int*, int*)
 {
     return 0;
 }
+
+// No TCP server in this build: every call says so, and a program that offers
+// one goes on without it.
+int RegisterTCPServer(int, tcpFuncPtr, void*)
+{
+    return UIE_TCP_NOT_AVAILABLE;
+}
+
+int UnregisterTCPServer(int)
+{
+    return UIE_TCP_NOT_AVAILABLE;
+}
+
+int ServerTCPRead(int, void*, int)
+{
+    return UIE_TCP_NOT_AVAILABLE;
+}
+
+int ServerTCPWrite(int, const void*, int)
+{
+    return UIE_TCP_NOT_AVAILABLE;
+}
+
+int GetTCPOutputPending(int)
+{
+    return UIE_TCP_NOT_AVAILABLE;
+}
+
+int DisconnectTCPClient(int)
+{
+    return UIE_TCP_NOT_AVAILABLE;
+}
+
+int GetTCPPeerAddr(int, char*, int)
+{
+    return UIE_TCP_NOT_AVAILABLE;
+}
+
+int GetTCPPeerUid(int, long*)
+{
+    return UIE_TCP_NOT_AVAILABLE;
+}
+
+const char* GetTCPErrorString(int code)
+{
+    return code == UIE_TCP_NOT_AVAILABLE ? "no TCP server in this build" : "TCP server not available";
+}

@@ -166,6 +166,63 @@ int CallInstrument(const char* waitingFor, int (*call)(void* context), void* con
 // control, 0 when there is none.
 int TakeWaitingCommit(int* panel, int* control);
 
+// ---- A TCP server for scripts on this computer ------------------------------
+// Raw TCP (a SCPI instrument listens on port 5025) on the loopback interface
+// only: 127.0.0.1 and ::1 (where the machine has IPv6), never another
+// interface, so only programs on this computer reach the program.
+
+// Events passed to a TCP callback. A client's events come in this order:
+// one TCP_CONNECT, TCP_DATAREADY whenever it has sent bytes not yet announced,
+// one TCP_DISCONNECT, and nothing after that. In the TCP_DISCONNECT callback
+// the client can no longer be read or written, but still tells its peer's
+// address and user; once that callback has returned its handle is void.
+enum {
+    TCP_CONNECT = 1,    // a client connected; `client` is its handle
+    TCP_DATAREADY = 2,  // the client sent bytes: ServerTCPRead takes them
+    TCP_DISCONNECT = 3, // the peer closed, DisconnectTCPClient or UnregisterTCPServer
+};
+
+// Runs like every other callback: on the event loop's thread, while the loop
+// runs (RunUserInterface), never while another callback runs or a call into
+// the instrument (CallInstrument) is under way. Its result is ignored.
+typedef int(CVICALLBACK* tcpFuncPtr)(int server, int client, int event, void* callbackData);
+
+// Listens on `port` (1 to 65535) of 127.0.0.1 and ::1; a server handle >= 0,
+// or a negative error: UIE_TCP_ADDRESS_IN_USE when another listener holds
+// the port. Per pass of the event loop at most a few TCP events are
+// delivered, and one TCP_DATAREADY a client is announced until the program
+// has read (ServerTCPRead), so a flood of clients or bytes never starves the
+// timer, the painting or the operator's input.
+int RegisterTCPServer(int port, tcpFuncPtr callback, void* callbackData);
+// Stops listening and disconnects the server's clients; each still gets its
+// TCP_DISCONNECT, from the loop, after this has returned.
+int UnregisterTCPServer(int server);
+
+// Up to `size` bytes the client sent: how many were read, 0 when none are
+// pending, negative when the client is gone (disconnected by the program, or
+// its TCP_DISCONNECT delivered). What a peer sent before it closed stays
+// readable until its TCP_DISCONNECT. Bytes left unread are announced again.
+int ServerTCPRead(int client, void* buffer, int size);
+// Queues all `size` bytes for sending: `size`, or negative when the client
+// is gone or its peer has closed.
+int ServerTCPWrite(int client, const void* data, int size);
+// Bytes queued by ServerTCPWrite and not yet handed to the system, which a
+// client that reads nothing makes grow: the program disconnects such a
+// client before they pile up.
+int GetTCPOutputPending(int client);
+// Closes the connection at once; output not yet sent is dropped. The client
+// still gets its TCP_DISCONNECT, after this has returned.
+int DisconnectTCPClient(int client);
+// The peer's address and port, "127.0.0.1:54321" or "[::1]:54321"; 0, or
+// UIE_BAD_ARGUMENT when `size` bytes cannot hold it with its terminating 0.
+int GetTCPPeerAddr(int client, char* text, int size);
+// The user id owning the peer's socket, as the kernel told it when the
+// client connected (on Linux, through its socket diagnostics); 0 with
+// *uid set, or negative (UIE_TCP_UID_UNKNOWN) when it could not be told.
+int GetTCPPeerUid(int client, long* uid);
+// What a negative result of the functions above means, in a few words.
+const char* GetTCPErrorString(int code);
+
 // Negative results of the functions above.
 enum {
     UIE_NO_RUNTIME = -1,    // InitCVIRTEEx has not succeeded
@@ -175,4 +232,13 @@ enum {
     UIE_BAD_CONTROL = -5,   // no such control on the panel
     UIE_BAD_ATTRIBUTE = -6, // attribute, trace or value not valid there
     UIE_BAD_ARGUMENT = -7,  // a null pointer, a count out of range
+    // The TCP server's.
+    UIE_TCP_ADDRESS_IN_USE = -20, // another listener holds the port
+    UIE_TCP_ACCESS = -21,         // the system refused the port (below 1024 needs privileges)
+    UIE_TCP_LISTEN = -22,         // listening failed for another reason
+    UIE_TCP_BAD_SERVER = -23,     // no such server handle, or unregistered
+    UIE_TCP_BAD_CLIENT = -24,     // no such client, or disconnected
+    UIE_TCP_PEER_CLOSED = -25,    // the peer has closed: nothing more can be sent
+    UIE_TCP_UID_UNKNOWN = -26,    // the peer socket's owner could not be told
+    UIE_TCP_NOT_AVAILABLE = -27,  // this build has no TCP server
 };
