@@ -7,6 +7,7 @@
 #include "userint.h"
 
 #include <QAbstractButton>
+#include <QAbstractEventDispatcher>
 #include <QAbstractSpinBox>
 #include <QApplication>
 #include <QComboBox>
@@ -38,6 +39,11 @@ using Clock = std::chrono::steady_clock;
 // one (a sweep's calls follow each other closely) or for its answer costs
 // less than being put to sleep and woken.
 constexpr auto kSpin = std::chrono::microseconds(40);
+// The longest the loop's thread goes without a pass of the event loop while
+// calls follow each other: the panel repaints and hears a stop or an off
+// click at least this often. A pass costs tens of microseconds, so it is
+// not made after every call of a sweep. [ms]
+constexpr auto kLoopPassEvery = std::chrono::milliseconds(20);
 // How long a call may take before the panel says that it waits. [ms]
 constexpr int kWaitShownAfterMs = 500;
 // How often what the panel says is brought up to date. [ms]
@@ -75,6 +81,16 @@ public:
         return true;
     }
 
+    // Sleeps until `ticket` has finished or `until`; true when it has.
+    bool sleepUntilFinished(unsigned ticket, Clock::time_point until)
+    {
+        std::unique_lock<std::mutex> lock(doneMutex_);
+        loopSleeping_.store(true);
+        const bool done = done_.wait_until(lock, until, [&] { return finished(ticket); });
+        loopSleeping_.store(false);
+        return done;
+    }
+
     int result() const { return result_; }
 
     // The loop's thread waits in the event loop for `ticket`: the finished
@@ -103,16 +119,20 @@ private:
             seen = posted_.load();
             result_ = call_(context_);
             finished_.store(seen);
+            if (loopSleeping_.load()) {
+                std::lock_guard<std::mutex> lock(doneMutex_);
+                done_.notify_one();
+            }
             if (loopWaiting_.load())
                 QMetaObject::invokeMethod(
                     qApp, [] {}, Qt::QueuedConnection);
         }
     }
 
-    std::mutex mutex_;
-    std::condition_variable wake_;
+    std::mutex mutex_, doneMutex_;
+    std::condition_variable wake_, done_;
     std::atomic<unsigned> posted_{0}, finished_{0};
-    std::atomic<bool> sleeping_{false}, loopWaiting_{false};
+    std::atomic<bool> sleeping_{false}, loopWaiting_{false}, loopSleeping_{false};
     int (*call_)(void*) = nullptr;
     void* context_ = nullptr;
     int result_ = 0;
@@ -223,11 +243,17 @@ private:
     bool replaying_ = false;
 };
 
+// When the event loop last made a pass: a callback's calls that follow
+// each other closely leave it for at most kLoopPassEvery.
+Clock::time_point gLoopPassed = Clock::now();
+
 InputKeeper& inputKeeper()
 {
     static InputKeeper* keeper = [] {
         auto* k = new InputKeeper;
         qApp->installEventFilter(k);
+        if (QAbstractEventDispatcher* loop = QAbstractEventDispatcher::instance())
+            QObject::connect(loop, &QAbstractEventDispatcher::awake, [] { gLoopPassed = Clock::now(); });
         return k;
     }();
     return *keeper;
@@ -347,6 +373,27 @@ QString waitingText(const char* waitingFor, qint64 ms)
     return QStringLiteral("Waiting for %1, %2 s").arg(QString::fromUtf8(waitingFor)).arg(ms / 1000.0, 0, 'f', 1);
 }
 
+bool gAfterCallsQueued = false;
+
+// Once no callback runs: the panel's look of waiting goes (it stays for the
+// rest of a callback, whose next calls are likely as slow), then the input
+// kept meanwhile is given back, so it reaches the controls available again.
+// Start-up's window stays until a panel is shown or a pop-up takes its
+// place: closed after each call, a window of its own blinked at every slow
+// call.
+void afterCalls()
+{
+    if (gAfterCallsQueued)
+        return;
+    gAfterCallsQueued = true;
+    whenNoCallbackRuns([] {
+        gAfterCallsQueued = false;
+        if (gLook.shown && !gLook.window)
+            endWaitingLook();
+        inputKeeper().giveBack();
+    });
+}
+
 } // namespace
 
 bool instrumentCallUnderWay()
@@ -415,14 +462,24 @@ int CallInstrument(const char* waitingFor, int (*call)(void* context), void* con
     if (!qApp || QThread::currentThread() != qApp->thread() || gCallUnderWay)
         return call(context);
     InstrumentThread& thread = instrumentThread();
-    InputKeeper& keeper = inputKeeper();
-    const unsigned ticket = thread.start(call, context);
-    if (thread.finishesWithinSpin(ticket))
-        return thread.result();
-
-    gCallUnderWay = true;
+    inputKeeper(); // in place before the first wait
     QElapsedTimer since;
     since.start();
+    const unsigned ticket = thread.start(call, context);
+    if (thread.finishesWithinSpin(ticket) || thread.sleepUntilFinished(ticket, gLoopPassed + kLoopPassEvery)) {
+        // Most calls end soon (a USB round trip takes a millisecond or so):
+        // the loop's thread slept through it, as it did in the call itself,
+        // and the loop passes only when due, between two calls.
+        if (Clock::now() >= gLoopPassed + kLoopPassEvery) {
+            gCallUnderWay = true;
+            QCoreApplication::processEvents(QEventLoop::AllEvents);
+            gCallUnderWay = false;
+            afterCalls();
+        }
+        return thread.result();
+    }
+
+    gCallUnderWay = true;
     QTimer update;
     update.start(kWaitUpdateMs);
     while (!thread.waitInLoop(ticket)) {
@@ -433,14 +490,7 @@ int CallInstrument(const char* waitingFor, int (*call)(void* context), void* con
     }
     thread.doneWaitingInLoop();
     gCallUnderWay = false;
-    // The look stays for the rest of the callback (its next calls are
-    // likely as slow), and goes before the kept input is given back, so
-    // the input reaches the controls available again. Start-up's window
-    // stays until a panel is shown or a pop-up takes its place: closed
-    // after each call, a window of its own blinked at every slow call.
-    if (gLook.shown && !gLook.window)
-        whenNoCallbackRuns([] { endWaitingLook(); });
-    whenNoCallbackRuns([&keeper] { keeper.giveBack(); });
+    afterCalls();
     return thread.result();
 }
 
