@@ -541,6 +541,13 @@ int GetCtrlAttribute(int panel, int control, int attribute, double* value)
         return missingControl(panel);
     if (!value)
         return UIE_BAD_ARGUMENT;
+    if (attribute == ATTR_MIN_VALUE || attribute == ATTR_MAX_VALUE) {
+        auto* spin = qobject_cast<QDoubleSpinBox*>(c->object);
+        if (!spin)
+            return UIE_BAD_ATTRIBUTE;
+        *value = attribute == ATTR_MIN_VALUE ? spin->minimum() : spin->maximum();
+        return 0;
+    }
     auto* timer = qobject_cast<TimerControl*>(c->object);
     if (attribute != ATTR_INTERVAL || !timer)
         return UIE_BAD_ATTRIBUTE;

@@ -18,6 +18,11 @@ enum {
     ATTR_TOOLTIP_TEXT = 1030,  // text shown when the pointer rests on a control
     ATTR_TITLE = 1040,         // a panel's window title, string
     ATTR_PRECISION = 1050,     // decimals a numeric control shows, int (read only)
+    // The least and the greatest value a numeric control takes, double (read
+    // only): what the panel file gives it, so a program checks a value it
+    // did not get from the operator against the same range.
+    ATTR_MIN_VALUE = 1060,
+    ATTR_MAX_VALUE = 1061,
     ATTR_INTERVAL = 1270,      // timer interval, double [s]
     ATTR_TRACE_LG_TEXT = 1276, // trace label in a chart's legend, string
     // An indicator (or a switch) shows its value greyed, as no longer
@@ -213,6 +218,10 @@ int GetTCPOutputPending(int client);
 // Closes the connection at once; output not yet sent is dropped. The client
 // still gets its TCP_DISCONNECT, after this has returned.
 int DisconnectTCPClient(int client);
+// Closes the connection once the output queued so far has been sent, so a
+// last answer (why it is refused) reaches the peer; nothing more is read
+// or written. Its TCP_DISCONNECT follows once the connection is closed.
+int CloseTCPClient(int client);
 // The peer's address and port, "127.0.0.1:54321" or "[::1]:54321"; 0, or
 // UIE_BAD_ARGUMENT when `size` bytes cannot hold it with its terminating 0.
 int GetTCPPeerAddr(int client, char* text, int size);
