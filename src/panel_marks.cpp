@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <map>
 #include <string>
 
 namespace {
@@ -16,16 +17,31 @@ namespace {
 std::string gMainOutputMark;
 bool gSupplySilent = false;
 
+// Per control: its mark's tooltip and what a script's change adds to it,
+// kept apart so that either can change without losing the other.
+std::map<int, std::string> gMarkTips;
+std::map<int, std::string> gRemoteNotes;
+
+void showTip(int panel, int control)
+{
+    const std::string& mark = gMarkTips[control];
+    const std::string& note = gRemoteNotes[control];
+    const std::string tip = mark.empty() ? note : note.empty() ? mark : mark + "; " + note;
+    SetCtrlAttribute(panel, control, ATTR_TOOLTIP_TEXT, tip.c_str());
+}
+
 void markMainOutput(const std::string& why)
 {
     SetCtrlAttribute(pnl, PANEL_MAINOUTPUT, ATTR_TEXT_BGCOLOR, why.empty() ? VAL_DEFAULT_COLOR : VAL_WARNING_COLOR);
-    SetCtrlAttribute(pnl, PANEL_MAINOUTPUT, ATTR_TOOLTIP_TEXT, why.c_str());
+    gMarkTips[PANEL_MAINOUTPUT] = why;
+    showTip(pnl, PANEL_MAINOUTPUT);
 }
 
 void markSetpoint(int panel, int control, int colour, const char* tip)
 {
     SetCtrlAttribute(panel, control, ATTR_TEXT_BGCOLOR, colour);
-    SetCtrlAttribute(panel, control, ATTR_TOOLTIP_TEXT, tip);
+    gMarkTips[control] = tip;
+    showTip(panel, control);
 }
 
 } // namespace
@@ -114,4 +130,13 @@ void showSetpointAgreement(int panel, int control, double shown, double reported
     const std::string tip = std::isnan(reported) ? std::string("The supply reported no setpoint")
                                                  : "The supply holds " + numberText(reported, 6) + " " + unit;
     markSetpoint(panel, control, VAL_WARNING_COLOR, tip.c_str());
+}
+
+void noteRemoteChange(int panel, int control, const std::string& note)
+{
+    std::string& kept = gRemoteNotes[control];
+    if (kept == note)
+        return;
+    kept = note;
+    showTip(panel, control);
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <ctime>
+#include <string>
 
 // What a query leaves when the supply wrote nothing: no supply reports
 // these (presets and output states are small numbers).
@@ -40,3 +41,9 @@ void showQueriedSetpoint(int panel, int control, double value);
 // (clamped, refused, or no answer at all), and clears the mark once it
 // does; the control keeps what it shows. `unit` names the value's unit.
 void showSetpointAgreement(int panel, int control, double shown, double reported, const char* unit);
+
+// What a control's tooltip adds to its mark: "set remotely at 14:03:07"
+// after a script changed it; empty once the operator changed it again.
+// For the setpoint controls and the main output switch, whose tooltips
+// these marks own.
+void noteRemoteChange(int panel, int control, const std::string& note);

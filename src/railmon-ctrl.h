@@ -64,7 +64,9 @@ inline constexpr const char* kRailmonChannelGroups[] = {nullptr, RAILMON_CHANNEL
     X(PANEL_STATUS_SUPPLY, 42, CTRL_TEXT_MESSAGE, 0, )     \
     X(PANEL_STATUS_READINGS, 43, CTRL_TEXT_MESSAGE, 0, )   \
     X(PANEL_STATUS_LOG, 44, CTRL_TEXT_MESSAGE, 0, )        \
-    X(PANEL_STATUS_EXPORT, 45, CTRL_TEXT_MESSAGE, 0, )
+    X(PANEL_STATUS_EXPORT, 45, CTRL_TEXT_MESSAGE, 0, )     \
+    X(PANEL_REMOTEONOFF, 46, CTRL_SWITCH, 0, RemoteOnOffCB) \
+    X(PANEL_STATUS_REMOTE, 47, CTRL_TEXT_MESSAGE, 0, )
 
 enum {
 #define RAILMON_CONTROL_ID(name, id, ...) name = id,
@@ -81,6 +83,7 @@ enum {
     X(ExitCB, CTRL_COMMAND_BUTTON) \
     X(LogToFileCB, CTRL_SWITCH)    \
     X(ReadCB, CTRL_COMMAND_BUTTON) \
+    X(RemoteOnOffCB, CTRL_SWITCH)  \
     X(SetCB, CTRL_COMMAND_BUTTON)  \
     X(SetIntervalCB, CTRL_NUMERIC) \
     X(SetMaskCB, CTRL_SWITCH)      \
@@ -97,7 +100,7 @@ enum {
 // function bound to it and the kind it serves, and every named control with
 // its kind, the group it sits in and its callback. The program gives its
 // callbacks; a test or tool that loads the panel as railmon does gives its
-// own function for all ten.
+// own function for all of them.
 //   RAILMON_UI_TABLES(name)   the function of each name is that name
 //   RAILMON_UI_TABLES(ignore) every name is bound to `ignore`
 #define RAILMON_UI_CALLBACK_ROW_name(callback, kind) {#callback, callback, kind},
