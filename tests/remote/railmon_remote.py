@@ -19,7 +19,8 @@ class Railmon:
     or the simulated supply (library='sim'), remote control on at self.port."""
 
     def __init__(self, build, program=None, library="fake", env=None, script=None, port=None, wait=True):
-        self.build = build
+        # Absolute: railmon runs in a folder of its own.
+        build = self.build = os.path.abspath(build)
         self.work = tempfile.mkdtemp(prefix="railmon-remote-")
         self.port = port or free_port()
         self.calls = os.path.join(self.work, "calls")
@@ -34,7 +35,7 @@ class Railmon:
         if script is not None:
             run_env["RAILMON_SCRIPT"] = script
         run_env.update(env or {})
-        program = program or os.path.join(build, "bin", "railmon")
+        program = os.path.abspath(program or os.path.join(build, "bin", "railmon"))
         self.out = open(self.out_path, "wb")
         self.process = subprocess.Popen([program, "--remote=%d" % self.port], cwd=self.work, env=run_env,
                                         stdout=self.out, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)

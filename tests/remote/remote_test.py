@@ -232,8 +232,14 @@ def limits():
         holder.bind(("127.0.0.1", 0))
         holder.listen()
         port = holder.getsockname()[1]
-        with Railmon(build, port=port, wait=False) as railmon:
-            railmon.wait_for_output("Remote control not started: port %d" % port)
+        harness = os.path.join(build, "tests", "railmon_harness")
+        script = "text:PANEL_STATUS_REMOTE;ctrl:PANEL_REMOTEONOFF;click:ExitCB"
+        with Railmon(build, program=harness, port=port, wait=False, script=script) as railmon:
+            check(railmon.wait_exit() == 0, "railmon runs on with the port in use")
+            out = railmon.output()
+            check("Remote control not started: port %d" % port in out, "port in use printed:\n" + out)
+            check("TEXT PANEL_STATUS_REMOTE Remote off: port %d: " % port in out, "status says why:\n" + out)
+            check("CTRL PANEL_REMOTEONOFF 0" in out, "the box stays off")
 
 
 def panel():
