@@ -2,30 +2,36 @@
 Exit to the process's end, and from a click on the main output switch (on)
 to the library's TMI_MainOutput call, at 10 ms, 300 ms and 2 s per call.
 
-Exit runs on the simulated supply (TMI_SIM_LATENCY_MS). The switch-off runs
-on the recording fake (TMI_FAKE_LATENCY_MS, the same per-call delay), which
-notes when each call starts (TMI_FAKE_TIMES), on the same monotonic clock as
-the click's. Both click while the timer's sweep is under way, at a random
+Exit to the process's end runs on the simulated supply (TMI_SIM_LATENCY_MS).
+The stop (to the hand-back's first call, TMI_RemoteLocal) and the switch-off
+run on the recording fake (TMI_FAKE_LATENCY_MS, the same per-call delay),
+which notes when each call starts (TMI_FAKE_TIMES), on the same monotonic
+clock as the click's. Both click while the timer's sweep is under way, at a random
 moment of a call, so a figure includes the rest of the call in progress.
 
 An Exit waits for the call under way and then hands the supply back (two
-calls: TMI_RemoteLocal, TMI_HandleClose), so its goal is three calls and
-50 ms; a switch-off's is one call and 50 ms.
+calls: TMI_RemoteLocal, TMI_HandleClose): its hand-back begins within one
+call and 50 ms, the process ends within three calls and 50 ms beside its
+own teardown; a switch-off's goal is one call and 50 ms.
 
 run_bench.py runs it as its part "slow"; alone, with another railmon (an
 older build's, for a before and after):
 
     bench/slow_supply.py BUILD [--railmon PATH]
+
+SLOW_SUPPLY_LATENCIES=10,300 picks other latencies [ms per call].
 """
 import os
 import random
+import sys
 import subprocess
 import tempfile
 import time
 
-LATENCIES_MS = (10, 300, 2000)
+LATENCIES_MS = tuple(int(v) for v in os.environ.get("SLOW_SUPPLY_LATENCIES", "10,300,2000").split(","))
 ROUNDS = 3
 SLACK = 0.05  # [s] the goal's allowance beyond the calls
+PATIENCE_CALLS = 30  # calls' time after which a click counts as come to nothing
 
 
 class Display:
@@ -71,13 +77,35 @@ class Railmon:
         self.display = display
         self.process = subprocess.Popen([Railmon.program or build_find("railmon")], cwd=workdir, env=self.env,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.lost = 0  # clicks that came to nothing and were made again
+        self.find_panel()
+
+    def find_panel(self):
         # The panel's title names the model; the window of start-up is only "railmon".
-        found = xdotool(display, "search", "--sync", "--onlyvisible", "--pid", str(self.process.pid), "--name",
-                        "^railmon - ", timeout=120).split()
+        found = xdotool(self.display, "search", "--sync", "--onlyvisible", "--pid", str(self.process.pid),
+                        "--name", "^railmon - ", timeout=120).split()
         if not found:
             raise RuntimeError("no railmon panel")
-        self.window = found[0]
+        self.window = found[-1]
         time.sleep(0.5)  # mapped and laid out, as a person's first click comes
+
+    def click_until(self, place, done, patience):
+        """Clicks until `done()` holds within `patience` seconds of a click.
+        Now and then, on a loaded machine, a click right after the panel came
+        up was seen to come to nothing (the cause lies between xdotool and
+        the server; railmon's tests with real clicks never saw it): such a
+        click is made again, counted in `lost`, and the time measured is the
+        one from the click that worked."""
+        for _ in range(5):
+            start = self.click(place)
+            end = time.monotonic() + patience
+            while time.monotonic() < end:
+                if done(start):
+                    return start
+                time.sleep(0.005)
+            self.lost += 1
+            self.find_panel()
+        raise RuntimeError("five clicks came to nothing")
 
     def click(self, place):
         x, y, w, h = place
@@ -85,6 +113,12 @@ class Railmon:
         start = time.monotonic()
         xdotool(self.display, "click", "1")
         return start
+
+    def has_ended(self, _start):
+        if self.process.poll() is None:
+            return False
+        self.ended_at = time.monotonic()
+        return True
 
     def end(self):
         if self.process.poll() is None:
@@ -101,7 +135,7 @@ def call_starts(path, name):
         return []
 
 
-def exit_times(build, build_find, display, where, latency):
+def exit_times(build, build_find, display, where, latency, lost):
     times = []
     for _ in range(ROUNDS):
         with tempfile.TemporaryDirectory() as workdir:
@@ -110,15 +144,18 @@ def exit_times(build, build_find, display, where, latency):
             try:
                 railmon.click(where["PANEL_TIMERONOFF"])
                 time.sleep(1.0 + random.uniform(0, latency / 1000))
-                start = railmon.click(where["PANEL_EXIT"])
-                railmon.process.wait(timeout=120)
-                times.append(time.monotonic() - start)
+                # Patience for an older railmon too, which finished two
+                # sweeps of twelve calls first.
+                start = railmon.click_until(where["PANEL_EXIT"], railmon.has_ended, PATIENCE_CALLS * latency / 1000 + 5)
+                times.append(railmon.ended_at - start)
+                lost.append(railmon.lost)
             finally:
                 railmon.end()
     return times
 
 
-def off_times(build, build_find, display, where, latency, fake_dir):
+def call_times(build, build_find, display, where, latency, fake_dir, control, call, lost):
+    """From a click on `control` to the start of the library call `call`."""
     times = []
     for _ in range(ROUNDS):
         with tempfile.TemporaryDirectory() as workdir:
@@ -126,18 +163,16 @@ def off_times(build, build_find, display, where, latency, fake_dir):
             railmon = Railmon(build, build_find, workdir, display, fake_dir,
                               {"TMI_FAKE_LATENCY_MS": str(latency), "TMI_FAKE_TIMES": noted})
             try:
-                railmon.click(where["PANEL_TIMERONOFF"])
-                time.sleep(1.0 + random.uniform(0, latency / 1000))
-                start = railmon.click(where["PANEL_MAINOUTPUT"])
-                deadline = time.monotonic() + 150
-                while time.monotonic() < deadline:
-                    after = [t for t in call_starts(noted, "TMI_MainOutput") if t >= start]
-                    if after:
-                        times.append(after[0] - start)
-                        break
-                    time.sleep(0.005)
-                else:
-                    raise RuntimeError("no TMI_MainOutput within 150 s of the click")
+                # The sweep under way first, so the click comes during a call.
+                railmon.click_until(where["PANEL_TIMERONOFF"],
+                                    lambda start: any(t >= start for t in call_starts(noted, "TMI_MoniDataQ")),
+                                    14 * latency / 1000 + 3)
+                time.sleep(random.uniform(0, latency / 1000))
+                start = railmon.click_until(where[control],
+                                            lambda start: any(t >= start for t in call_starts(noted, call)),
+                                            PATIENCE_CALLS * latency / 1000 + 5)
+                times.append(min(t for t in call_starts(noted, call) if t >= start) - start)
+                lost.append(railmon.lost)
             finally:
                 railmon.end()
     return times
@@ -159,17 +194,21 @@ def slow_supply(build, build_find, results, table):
             lines = []
             for latency in LATENCIES_MS:
                 call = latency / 1000
-                exits = exit_times(build, build_find, display.name, where, latency)
-                offs = off_times(build, build_find, display.name, where, latency, fake_library_dir(build))
-                lines.append(f"{latency} ms/call: exit {exits} off {offs}")
-                worst = max(exits)
-                table.add(f"Exit click to process end, {latency} ms per call (worst of {ROUNDS})",
-                          f"{1000 * worst:.0f} ms", f"<= {1000 * (3 * call + SLACK):.0f} ms (3 calls + 50 ms)",
-                          worst <= 3 * call + SLACK)
-                worst = max(offs)
-                table.add(f"off click to TMI_MainOutput, {latency} ms per call (worst of {ROUNDS})",
-                          f"{1000 * worst:.0f} ms", f"<= {1000 * (call + SLACK):.0f} ms (1 call + 50 ms)",
-                          worst <= call + SLACK)
+                fake = fake_library_dir(build)
+                lost = []
+                stops = call_times(build, build_find, display.name, where, latency, fake, "PANEL_EXIT",
+                                   "TMI_RemoteLocal", lost)
+                exits = exit_times(build, build_find, display.name, where, latency, lost)
+                offs = call_times(build, build_find, display.name, where, latency, fake, "PANEL_MAINOUTPUT",
+                                  "TMI_MainOutput", lost)
+                lines.append(f"{latency} ms/call: stop {stops} exit {exits} off {offs}; clicks made again {sum(lost)}")
+                for what, times, goal, note in (
+                        ("Exit click to the hand-back's first call", stops, call + SLACK, "1 call + 50 ms"),
+                        ("Exit click to process end", exits, 3 * call + SLACK, "3 calls + 50 ms"),
+                        ("off click to TMI_MainOutput", offs, call + SLACK, "1 call + 50 ms")):
+                    worst = max(times)
+                    table.add(f"{what}, {latency} ms per call (worst of {ROUNDS})", f"{1000 * worst:.0f} ms",
+                              f"<= {1000 * goal:.0f} ms ({note})", worst <= goal)
             with open(os.path.join(results, "slow_supply.txt"), "w") as f:
                 f.write("\n".join(lines) + "\n")
         finally:

@@ -51,10 +51,10 @@ struct Client {
 struct Remote {
     int panel = 0;
     int port = 5025;
-    int server = -1;         // >= 0 while listening
-    std::string why;         // why it is off, when it could not start
+    int server = -1; // >= 0 while listening
+    std::string why; // why it is off, when it could not start
     std::list<Client> clients;
-    std::string lastEvent;   // "last OUTP ON at 14:03:07"
+    std::string lastEvent; // "last OUTP ON at 14:03:07"
 } gRemote;
 
 void showRemoteStatus()
@@ -125,10 +125,17 @@ double valueFor(ScpiCall& call, std::size_t i, int control)
     }
     double value = call.number(i);
     switch (call.limit(i)) {
-    case ScpiLimit::Minimum: value = lowest; break;
-    case ScpiLimit::Maximum: value = highest; break;
-    case ScpiLimit::Default: value = 0; break;
-    case ScpiLimit::None: break;
+    case ScpiLimit::Minimum:
+        value = lowest;
+        break;
+    case ScpiLimit::Maximum:
+        value = highest;
+        break;
+    case ScpiLimit::Default:
+        value = 0;
+        break;
+    case ScpiLimit::None:
+        break;
     }
     if (!(value >= lowest && value <= highest)) {
         call.error(-222);
@@ -494,7 +501,7 @@ void selfTest(ScpiCall& call)
 }
 
 using A = ScpiArg;
-const ScpiCommandSpec kSupply[] = {
+const ScpiCommand kSupply[] = {
     {"*IDN?", identify, {}, 0},
     {"*RST", reset, {}, 0},
     {"*TST?", selfTest, {}, 0},
@@ -527,9 +534,9 @@ const ScpiCommandSpec kSupply[] = {
     {"OUTPut[:STATe]?", queryOutput, {}, 0},
 };
 
-const std::vector<ScpiCommandSpec>& table()
+const std::vector<ScpiCommand>& table()
 {
-    static const std::vector<ScpiCommandSpec> commands = ScpiWithCommonCommands(kSupply);
+    static const std::vector<ScpiCommand> commands = ScpiWithCommonCommands(kSupply);
     return commands;
 }
 

@@ -11,7 +11,7 @@ namespace {
 
 // A header or pattern longer than this matches nothing.
 constexpr std::size_t kMaxNodes = 16;
-constexpr std::size_t kMaxArgs = std::tuple_size_v<decltype(ScpiCommandSpec::args)>;
+constexpr std::size_t kMaxArgs = std::tuple_size_v<decltype(ScpiCommand::args)>;
 
 // Only space and tab: IEEE 488.2 counts NUL and other control bytes as
 // white space too, but here they mark a damaged line.
@@ -486,10 +486,10 @@ int parseParam(std::string_view token, ScpiArg kind, ScpiParam& param)
     return -102;
 }
 
-std::size_t allowedArgs(const ScpiCommandSpec& spec)
+std::size_t allowedArgs(const ScpiCommand& command)
 {
     std::size_t n = 0;
-    while (n < kMaxArgs && spec.args[n] != ScpiArg::None)
+    while (n < kMaxArgs && command.args[n] != ScpiArg::None)
         ++n;
     return n;
 }
@@ -542,13 +542,13 @@ void ScpiCall::answer(std::string_view text)
 // ---- Execution ----------------------------------------------------------------
 
 struct ScpiRun {
-    ScpiRun(std::span<const ScpiCommandSpec> commands, ScpiClientState& state, void* handlerContext)
+    ScpiRun(std::span<const ScpiCommand> commands, ScpiClientState& state, void* handlerContext)
         : table(commands)
         , client(state)
         , context(handlerContext)
     {
     }
-    std::span<const ScpiCommandSpec> table;
+    std::span<const ScpiCommand> table;
     ScpiClientState& client;
     void* context;
     // The compound-header path: the nodes before the last of the previous
@@ -584,10 +584,10 @@ struct ScpiRun {
         // Several rows may share a header with other parameters (VOLT? MAX
         // and VOLT? (@2)): the first whose parameters parse runs; when none
         // does, the first one's error is the one reported.
-        const ScpiCommandSpec* spec = nullptr;
+        const ScpiCommand* command = nullptr;
         int firstError = 0;
         bool matched = false;
-        for (const ScpiCommandSpec& candidate : table) {
+        for (const ScpiCommand& candidate : table) {
             Pattern pattern;
             int suffix = 1;
             if (!candidate.handler || !parsePattern(candidate.pattern, pattern) || pattern.query != header.query ||
@@ -600,7 +600,7 @@ struct ScpiRun {
             call.params_ = {};
             const int error = parameters(candidate, trimmed(text), call);
             if (error == 0) {
-                spec = &candidate;
+                command = &candidate;
                 break;
             }
             if (firstError == 0)
@@ -608,9 +608,9 @@ struct ScpiRun {
         }
         if (!matched)
             return client.error(-113);
-        if (!spec)
+        if (!command)
             return client.error(firstError);
-        spec->handler(call);
+        command->handler(call);
         if (call.answered_) {
             if (!response.empty())
                 response += ';';
@@ -618,9 +618,9 @@ struct ScpiRun {
         }
     }
 
-    static int parameters(const ScpiCommandSpec& spec, std::string_view text, ScpiCall& call)
+    static int parameters(const ScpiCommand& command, std::string_view text, ScpiCall& call)
     {
-        const std::size_t allowed = allowedArgs(spec);
+        const std::size_t allowed = allowedArgs(command);
         std::array<std::string_view, kMaxArgs> tokens{};
         std::size_t count = 0;
         if (!text.empty() && !splitAt(text, ',', [&](std::string_view token) {
@@ -631,17 +631,17 @@ struct ScpiRun {
             return -102;
         if (count > allowed)
             return -108;
-        if (count < spec.required)
+        if (count < command.required)
             return -109;
         for (std::size_t i = 0; i < count; ++i)
-            if (const int error = parseParam(tokens[i], spec.args[i], call.params_[i]); error != 0)
+            if (const int error = parseParam(tokens[i], command.args[i], call.params_[i]); error != 0)
                 return error;
         call.count_ = count;
         return 0;
     }
 };
 
-std::string ScpiExecute(std::span<const ScpiCommandSpec> table, ScpiClientState& client, std::string_view line,
+std::string ScpiExecute(std::span<const ScpiCommand> table, ScpiClientState& client, std::string_view line,
                         void* context)
 {
     if (trimmed(line).empty())
@@ -732,7 +732,7 @@ void answerVersion(ScpiCall& call)
     call.answer("1999.0");
 }
 
-const ScpiCommandSpec kCommonCommands[] = {
+const ScpiCommand kCommonCommands[] = {
     {"*CLS", clearStatus},
     {"*ESE", setEventEnable, {ScpiArg::Number}, 1},
     {"*ESE?", answerEventEnable},
@@ -748,33 +748,33 @@ const ScpiCommandSpec kCommonCommands[] = {
 
 } // namespace
 
-std::span<const ScpiCommandSpec> ScpiCommonCommands()
+std::span<const ScpiCommand> ScpiCommonCommands()
 {
     return kCommonCommands;
 }
 
-std::vector<ScpiCommandSpec> ScpiWithCommonCommands(std::span<const ScpiCommandSpec> own)
+std::vector<ScpiCommand> ScpiWithCommonCommands(std::span<const ScpiCommand> own)
 {
-    std::vector<ScpiCommandSpec> table(own.begin(), own.end());
+    std::vector<ScpiCommand> table(own.begin(), own.end());
     table.insert(table.end(), std::begin(kCommonCommands), std::end(kCommonCommands));
     return table;
 }
 
-std::vector<std::string> ScpiTableFaults(std::span<const ScpiCommandSpec> table)
+std::vector<std::string> ScpiTableFaults(std::span<const ScpiCommand> table)
 {
     std::vector<std::string> faults;
-    for (const ScpiCommandSpec& spec : table) {
-        const std::string name = spec.pattern ? spec.pattern : "(no pattern)";
+    for (const ScpiCommand& command : table) {
+        const std::string name = command.pattern ? command.pattern : "(no pattern)";
         Pattern pattern;
-        if (!parsePattern(spec.pattern, pattern))
+        if (!parsePattern(command.pattern, pattern))
             faults.push_back(name + ": the pattern does not parse");
-        if (!spec.handler)
+        if (!command.handler)
             faults.push_back(name + ": no handler");
-        const std::size_t allowed = allowedArgs(spec);
+        const std::size_t allowed = allowedArgs(command);
         for (std::size_t i = allowed; i < kMaxArgs; ++i)
-            if (spec.args[i] != ScpiArg::None)
+            if (command.args[i] != ScpiArg::None)
                 faults.push_back(name + ": a parameter after the end of the list");
-        if (spec.required > allowed)
+        if (command.required > allowed)
             faults.push_back(name + ": more parameters required than allowed");
     }
     return faults;

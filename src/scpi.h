@@ -110,7 +110,7 @@ using ScpiHandler = void (*)(ScpiCall&);
 // the short form, [optional nodes], '#' a numeric suffix, a final '?' a
 // query (a pattern of its own). `args` lists what each parameter takes, up
 // to four: that many are allowed, the first `required` must be given.
-struct ScpiCommandSpec {
+struct ScpiCommand {
     const char* pattern;
     ScpiHandler handler;
     std::array<ScpiArg, 4> args{};
@@ -119,19 +119,19 @@ struct ScpiCommandSpec {
 
 // Runs one line (without its LF) for the client; returns the answers of
 // its queries joined with ';' and ended with LF, or "" when none answered.
-std::string ScpiExecute(std::span<const ScpiCommandSpec> table, ScpiClientState& client, std::string_view line,
+std::string ScpiExecute(std::span<const ScpiCommand> table, ScpiClientState& client, std::string_view line,
                         void* context);
 
 // The IEEE 488.2 common commands and SYSTem commands that need nothing but
 // the parser: *CLS, *ESE, *ESE?, *ESR?, *STB?, *OPC, *OPC?, *WAI,
 // SYSTem:ERRor[:NEXT]?, SYSTem:ERRor:COUNt?, SYSTem:VERSion?.
-std::span<const ScpiCommandSpec> ScpiCommonCommands();
+std::span<const ScpiCommand> ScpiCommonCommands();
 // `own` followed by the common commands: the table an instrument runs.
-std::vector<ScpiCommandSpec> ScpiWithCommonCommands(std::span<const ScpiCommandSpec> own);
+std::vector<ScpiCommand> ScpiWithCommonCommands(std::span<const ScpiCommand> own);
 
 // What is wrong with a table, one line a row (a pattern that does not
 // parse, no handler, more required than allowed); empty when nothing is.
-std::vector<std::string> ScpiTableFaults(std::span<const ScpiCommandSpec> table);
+std::vector<std::string> ScpiTableFaults(std::span<const ScpiCommand> table);
 
 // A reading as an answer: `decimals` after the point, never a unit; NaN
 // (no reading) as SCPI's not-a-number 9.91E+37, infinities as +/-9.9E+37.

@@ -55,7 +55,7 @@ void measureVoltage(ScpiCall& call)
         call.answer(ScpiReading(channel, 3));
 }
 
-const ScpiCommandSpec kSupply[] = {
+const ScpiCommand kSupply[] = {
     {"[SOURce:]VOLTage[:LEVel][:IMMediate][:AMPLitude]",
      [](ScpiCall& c) { record(c, "VOLT"); },
      {ScpiArg::Volts, ScpiArg::Channels},
@@ -78,7 +78,7 @@ const ScpiCommandSpec kSupply[] = {
 };
 
 struct Session {
-    std::vector<ScpiCommandSpec> table = ScpiWithCommonCommands(kSupply);
+    std::vector<ScpiCommand> table = ScpiWithCommonCommands(kSupply);
     ScpiClientState client;
     Session() { gCalls.clear(); }
     std::string run(std::string_view line) { return ScpiExecute(table, client, line, nullptr); }
@@ -363,7 +363,7 @@ TEST(ScpiTable, FaultsOfATableAreNamed)
 {
     EXPECT_EQ(ScpiTableFaults(ScpiWithCommonCommands(kSupply)), std::vector<std::string>());
     auto handler = [](ScpiCall&) {};
-    const ScpiCommandSpec broken[] = {
+    const ScpiCommand broken[] = {
         {"VOLTage[:LEVel", handler},
         {"volt", handler},
         {"VOLTage", nullptr},

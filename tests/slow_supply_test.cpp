@@ -59,8 +59,9 @@ TEST(SlowSupply, SwitchingOffIsTheNextCallAndTheTickGoesOn)
 {
     const HarnessRun run = runHarness(
         // The fake starts with the main output on.
-        slowRun(400, "interval:0.05;click:PANEL_TIMERONOFF;wait:1000;click:PANEL_MAINOUTPUT;"
-                     "wait:5000;text:PANEL_MAINOUTPUT;click:PANEL_EXIT"));
+        slowRun(400,
+                "interval:0.05;click:PANEL_TIMERONOFF;wait:1000;click:PANEL_MAINOUTPUT;"
+                "wait:5000;text:PANEL_MAINOUTPUT;click:PANEL_EXIT"));
     EXPECT_EQ(run.process.exitCode, 0) << run.process.err;
     const std::vector<std::string> calls = afterStartUp(run);
     const auto off = std::find(calls.begin(), calls.end(), "TMI_MainOutput 7 0");

@@ -185,7 +185,8 @@ public:
         QStringList shown, hidden;
         for (int k = 0; k < chart->graphCount(); ++k)
             (chart->traceShown(k + 1) ? shown : hidden) << chart->graph(k)->name();
-        text += QStringLiteral(". Traces shown: %1").arg(shown.isEmpty() ? QStringLiteral("none") : shown.join(QStringLiteral(", ")));
+        text += QStringLiteral(". Traces shown: %1")
+                    .arg(shown.isEmpty() ? QStringLiteral("none") : shown.join(QStringLiteral(", ")));
         if (!hidden.isEmpty())
             text += QStringLiteral("; hidden: %1").arg(hidden.join(QStringLiteral(", ")));
         return text;
@@ -262,7 +263,6 @@ QGroupBox* titledGroupOf(QWidget* widget)
             return group;
     return nullptr;
 }
-
 
 } // namespace
 

@@ -426,7 +426,8 @@ int CallInstrument(const char* waitingFor, int (*call)(void* context), void* con
     QTimer update;
     update.start(kWaitUpdateMs);
     while (!thread.waitInLoop(ticket)) {
-        if (since.elapsed() >= kWaitShownAfterMs)
+        // Once shown, the look names each call from its start.
+        if (gLook.shown || since.elapsed() >= kWaitShownAfterMs)
             showWaitingLook(waitingText(waitingFor, since.elapsed()));
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
@@ -434,8 +435,10 @@ int CallInstrument(const char* waitingFor, int (*call)(void* context), void* con
     gCallUnderWay = false;
     // The look stays for the rest of the callback (its next calls are
     // likely as slow), and goes before the kept input is given back, so
-    // the input reaches the controls available again.
-    if (gLook.shown)
+    // the input reaches the controls available again. Start-up's window
+    // stays until a panel is shown or a pop-up takes its place: closed
+    // after each call, a window of its own blinked at every slow call.
+    if (gLook.shown && !gLook.window)
         whenNoCallbackRuns([] { endWaitingLook(); });
     whenNoCallbackRuns([&keeper] { keeper.giveBack(); });
     return thread.result();

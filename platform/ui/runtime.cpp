@@ -612,6 +612,7 @@ int MessagePopup(const char* title, const char* message)
         return UIE_NO_RUNTIME;
     if (stopping())
         return 0;
+    endWaitingLook(); // start-up's waiting window: the pop-up says what came of it
     QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(t), QString::fromUtf8(m), QMessageBox::Ok);
     box.exec();
     return 0;

@@ -107,8 +107,7 @@ void noteStart(const char* name)
     const char* path = std::getenv("TMI_FAKE_TIMES");
     if (!path || !*path)
         return;
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
     if (FILE* f = std::fopen(path, "ab")) {
         std::fprintf(f, "%.6f %s\n", seconds, name);
         std::fclose(f);

@@ -31,7 +31,7 @@ void answerAll(ScpiCall& call)
     call.answer(ScpiReading(call.number(0), 2));
 }
 
-const ScpiCommandSpec kDummies[] = {
+const ScpiCommand kDummies[] = {
     {"[SOURce:]VOLTage[:LEVel][:IMMediate][:AMPLitude]", readAll, {ScpiArg::Volts, ScpiArg::Channels}, 1},
     {"[SOURce:]CURRent[:LEVel][:IMMediate][:AMPLitude]", readAll, {ScpiArg::Amperes, ScpiArg::Channels}, 1},
     {"[SOURce:]VOLTage[:LEVel][:IMMediate][:AMPLitude]?", answerAll, {ScpiArg::Number, ScpiArg::Channels}},
@@ -43,7 +43,7 @@ const ScpiCommandSpec kDummies[] = {
     {"*IDN?", answerAll},
 };
 
-const std::vector<ScpiCommandSpec> kTable = ScpiWithCommonCommands(kDummies);
+const std::vector<ScpiCommand> kTable = ScpiWithCommonCommands(kDummies);
 
 void check(bool holds)
 {

@@ -76,8 +76,8 @@ bool wholeRecord(std::string_view line, LogRecord* record, QString* wrong)
         start = tab + 1;
     }
     if (!plausibleLogTime(fields[0].data(), fields[0].data() + fields[0].size(), &record->time)) {
-        *wrong = QStringLiteral("time field '%1' is not a plausible time")
-                     .arg(QString::fromStdString(excerpt(fields[0])));
+        *wrong =
+            QStringLiteral("time field '%1' is not a plausible time").arg(QString::fromStdString(excerpt(fields[0])));
         return false;
     }
     if (count != kRecordFields) {

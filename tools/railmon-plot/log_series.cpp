@@ -185,8 +185,7 @@ std::vector<TracePoint> TraceReducer::take()
 
 // ---- LogSeries --------------------------------------------------------------
 
-LogSeries::LogSeries(std::optional<long long> from, std::optional<long long> to, std::optional<int> ccCode,
-                     int buckets)
+LogSeries::LogSeries(std::optional<long long> from, std::optional<long long> to, std::optional<int> ccCode, int buckets)
     : from_(from)
     , to_(to)
     , ccCode_(ccCode)

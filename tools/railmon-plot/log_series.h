@@ -66,7 +66,7 @@ private:
     void coarsen();
 
     std::unordered_map<unsigned long long, long long> counts_; // by the step's bits
-    int dropped_ = 0; // low bits of the steps' mantissas not told apart
+    int dropped_ = 0;                                          // low bits of the steps' mantissas not told apart
     unsigned long long mask_ = ~0ULL;
     unsigned long long lastBits_ = 0;
     long long* last_ = nullptr; // the count of lastBits_, the step most often repeated

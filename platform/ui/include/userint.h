@@ -14,10 +14,10 @@ enum {
 
 // Control, panel and trace attributes.
 enum {
-    ATTR_TEXT_BGCOLOR = 1020,  // background behind a control's text, int colour
-    ATTR_TOOLTIP_TEXT = 1030,  // text shown when the pointer rests on a control
-    ATTR_TITLE = 1040,         // a panel's window title, string
-    ATTR_PRECISION = 1050,     // decimals a numeric control shows, int (read only)
+    ATTR_TEXT_BGCOLOR = 1020, // background behind a control's text, int colour
+    ATTR_TOOLTIP_TEXT = 1030, // text shown when the pointer rests on a control
+    ATTR_TITLE = 1040,        // a panel's window title, string
+    ATTR_PRECISION = 1050,    // decimals a numeric control shows, int (read only)
     // The least and the greatest value a numeric control takes, double (read
     // only): what the panel file gives it, so a program checks a value it
     // did not get from the operator against the same range.
