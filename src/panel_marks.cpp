@@ -17,17 +17,33 @@ namespace {
 std::string gMainOutputMark;
 bool gSupplySilent = false;
 
-// Per control: its mark's tooltip and what a script's change adds to it,
-// kept apart so that either can change without losing the other.
+// Per control: its mark's tooltip, and the notes of what a script did to
+// it, kept apart so that either can change without losing the other.
 std::map<int, std::string> gMarkTips;
 std::map<int, std::string> gRemoteNotes;
+std::map<int, std::string> gLockNotes;
 
 void showTip(int panel, int control)
 {
-    const std::string& mark = gMarkTips[control];
-    const std::string& note = gRemoteNotes[control];
-    const std::string tip = mark.empty() ? note : note.empty() ? mark : mark + "; " + note;
-    SetCtrlAttribute(panel, control, ATTR_TOOLTIP_TEXT, tip.c_str());
+    SetCtrlAttribute(panel, control, ATTR_TOOLTIP_TEXT, gMarkTips[control].c_str());
+}
+
+// Below the control's own tooltip, which stays.
+void showNotes(int panel, int control)
+{
+    const std::string& change = gRemoteNotes[control];
+    const std::string& lock = gLockNotes[control];
+    const std::string notes = change.empty() ? lock : lock.empty() ? change : change + "\n" + lock;
+    SetCtrlAttribute(panel, control, ATTR_TOOLTIP_NOTE, notes.c_str());
+}
+
+void keepNote(std::map<int, std::string>& notes, int panel, int control, const std::string& note)
+{
+    std::string& kept = notes[control];
+    if (kept == note)
+        return;
+    kept = note;
+    showNotes(panel, control);
 }
 
 void markMainOutput(const std::string& why)
@@ -134,9 +150,10 @@ void showSetpointAgreement(int panel, int control, double shown, double reported
 
 void noteRemoteChange(int panel, int control, const std::string& note)
 {
-    std::string& kept = gRemoteNotes[control];
-    if (kept == note)
-        return;
-    kept = note;
-    showTip(panel, control);
+    keepNote(gRemoteNotes, panel, control, note);
+}
+
+void noteRemoteLock(int panel, int control, const std::string& note)
+{
+    keepNote(gLockNotes, panel, control, note);
 }

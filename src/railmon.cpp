@@ -502,22 +502,29 @@ unsigned char RailmonActivePreset()
     return showActivePreset(preset);
 }
 
+void RailmonWriteSetpoints(int ch, unsigned char preset, double voltage, double current, double* heldVoltage,
+                           double* heldCurrent)
+{
+    const unsigned char number = static_cast<unsigned char>(ch + 1);
+    *heldVoltage = *heldCurrent = std::nan("");
+    // A control with no value holds a setpoint the supply never gave and
+    // the operator never entered: nothing to write. Its query is still
+    // made, and may give the control a value at last.
+    if (!std::isnan(voltage))
+        TMI_Invoke(TMI_Voltage, TMI_DeviceId, number, preset, voltage);
+    TMI_Invoke(TMI_VoltageQ, TMI_DeviceId, number, preset, heldVoltage);
+    if (!std::isnan(current))
+        TMI_Invoke(TMI_Current, TMI_DeviceId, number, preset, current);
+    TMI_Invoke(TMI_CurrentQ, TMI_DeviceId, number, preset, heldCurrent);
+}
+
 void RailmonSetChannel(int panel, int ch, unsigned char preset)
 {
     double Voltage = 0.0, Current = 0.0;
     double heldVoltage = std::nan(""), heldCurrent = std::nan("");
-    const unsigned char number = static_cast<unsigned char>(ch + 1);
     GetCtrlVal(panel, vset[ch], &Voltage);
     GetCtrlVal(panel, iset[ch], &Current);
-    // A control with no value holds a setpoint the supply never gave and
-    // the operator never entered: nothing to write. Its query is still
-    // made, and may give the control a value at last.
-    if (!std::isnan(Voltage))
-        TMI_Invoke(TMI_Voltage, TMI_DeviceId, number, preset, Voltage);
-    TMI_Invoke(TMI_VoltageQ, TMI_DeviceId, number, preset, &heldVoltage);
-    if (!std::isnan(Current))
-        TMI_Invoke(TMI_Current, TMI_DeviceId, number, preset, Current);
-    TMI_Invoke(TMI_CurrentQ, TMI_DeviceId, number, preset, &heldCurrent);
+    RailmonWriteSetpoints(ch, preset, Voltage, Current, &heldVoltage, &heldCurrent);
     showSetpointAgreement(panel, vset[ch], Voltage, heldVoltage, "V");
     showSetpointAgreement(panel, iset[ch], Current, heldCurrent, "A");
     exportSetpoints(ch, heldVoltage, heldCurrent);
@@ -561,7 +568,12 @@ int CVICALLBACK SetPresetCB(int panel, int control, int event, void*, int, int)
         exportSetpoints(ch, Voltage, Current);
         GetCtrlVal(pnl, radiob[ch], &ison);
         setMaskBit(ch, ison);
+        // The preset's, no longer what a script set (a script's recall
+        // says so again after this).
+        noteRemoteChange(pnl, vset[ch], {});
+        noteRemoteChange(pnl, iset[ch], {});
     }
+    noteRemoteChange(panel, control, {});
     // The outputs now follow another preset.
     markAllReadingsStale(pnl);
     exportChanged();
@@ -629,6 +641,7 @@ int CVICALLBACK SetMaskCB(int panel, int control, int event, void*, int, int)
             // Not read any more: what it shows stops being current.
             if (!ison)
                 markReadingsStale(panel, ch);
+            noteRemoteChange(panel, control, {});
             break;
         }
     }

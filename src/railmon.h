@@ -130,6 +130,11 @@ unsigned char RailmonActivePreset();
 // Set's work for channel index `ch`: what its two setpoint controls hold
 // written into `preset`, read back, shown and marked, exported.
 void RailmonSetChannel(int panel, int ch, unsigned char preset);
+// The library calls of that write for channel index `ch`: each setpoint
+// that is a number written into `preset`, then both read back into
+// `heldVoltage` [V] and `heldCurrent` [A] (NaN for no answer).
+void RailmonWriteSetpoints(int ch, unsigned char preset, double voltage, double current, double* heldVoltage,
+                           double* heldCurrent);
 // Read's work for channel index `ch`: one monitor sweep, shown.
 TMI_MonitorReading RailmonReadChannel(int panel, int ch);
 // The reading last shown for channel index `ch` (Read, a tick, a script),

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <initializer_list>
 #include <list>
 #include <string>
 #include <vector>
@@ -40,12 +41,17 @@ constexpr int kAmpDecimals = 4;
 // The instrument names of the channels, channel 1 first (INSTrument:SELect).
 constexpr const char* kInstrumentNames[CHANNELS] = {"P18V", "N18V", "P6V", "N6V"};
 
+// SYSTem:LOCal, :REMote, :RWLock: whether a client drives the supply as
+// remote, and whether it keeps the operator off the panel's setpoints.
+enum class Mode { Local, Remote, Locked };
+
 struct Client {
     int handle = 0;
     std::string peer;
     ScpiClientState scpi;
     ScpiLineBuffer lines;
     int channel = 1; // INSTrument:NSELect, 1..4
+    Mode mode = Mode::Local;
 };
 
 struct Remote {
@@ -55,7 +61,18 @@ struct Remote {
     std::string why; // why it is off, when it could not start
     std::list<Client> clients;
     std::string lastEvent; // "last OUTP ON at 14:03:07"
+    std::string lockedBy;  // the clients that locked the panel, as shown
 } gRemote;
+
+// The peers of the clients in `mode` or a stronger one, "A and B".
+std::string peersIn(Mode mode)
+{
+    std::string peers;
+    for (const Client& c : gRemote.clients)
+        if (c.mode >= mode)
+            peers += (peers.empty() ? "" : " and ") + c.peer;
+    return peers;
+}
 
 void showRemoteStatus()
 {
@@ -69,9 +86,47 @@ void showRemoteStatus()
     const std::size_t n = gRemote.clients.size();
     std::string text = "Remote: 127.0.0.1:" + std::to_string(gRemote.port) + ", " + std::to_string(n) +
         (n == 1 ? " client" : " clients");
+    if (!gRemote.lockedBy.empty())
+        text += ", panel locked by " + gRemote.lockedBy;
+    else if (const std::string remote = peersIn(Mode::Remote); !remote.empty())
+        text += ", in remote: " + remote;
     if (!gRemote.lastEvent.empty())
         text += ", " + gRemote.lastEvent;
     showStatus(PANEL_STATUS_REMOTE, text, VAL_DEFAULT_COLOR);
+}
+
+// What SYSTem:RWLock keeps from the operator: the setpoints, Set, the
+// preset selector and the Enabled buttons. Never the main output switch,
+// Exit or Remote control: the operator can always switch the outputs off,
+// leave, or cut every script off.
+std::vector<int> lockedControls()
+{
+    std::vector<int> controls(vset, vset + CHANNELS);
+    controls.insert(controls.end(), iset, iset + CHANNELS);
+    controls.insert(controls.end(), radiob, radiob + CHANNELS);
+    controls.push_back(PANEL_PRESET);
+    controls.push_back(PANEL_SET);
+    return controls;
+}
+
+// Locks the panel while a client holds it locked, and releases it once
+// none does (SYSTem:LOCal, its disconnect, Remote control off).
+void applyLock()
+{
+    const std::string holders = peersIn(Mode::Locked);
+    if (holders != gRemote.lockedBy && gRemote.panel) {
+        const std::string note = holders.empty()         ? std::string()
+            : holders.find(" and ") == std::string::npos ? "locked by remote client " + holders + " (SYST:RWL)"
+                                                         : "locked by remote clients " + holders + " (SYST:RWL)";
+        for (int control : lockedControls()) {
+            SetCtrlAttribute(gRemote.panel, control, ATTR_DIMMED, holders.empty() ? 0 : 1);
+            noteRemoteLock(gRemote.panel, control, note);
+        }
+        if (holders.empty() != gRemote.lockedBy.empty())
+            printf("Remote control: panel %s\n", holders.empty() ? "released" : ("locked by " + holders).c_str());
+    }
+    gRemote.lockedBy = holders;
+    showRemoteStatus();
 }
 
 std::string now()
@@ -79,15 +134,20 @@ std::string now()
     return clockTime(std::time(nullptr));
 }
 
-// A change a script made: the status line names it, and the control it
-// changed says so in its tooltip (0: none of the controls with one).
-void noteChange(const std::string& what, int control)
+// A change a script made: the status line names it, and each control it
+// changed says so in its tooltip.
+void noteChange(const std::string& what, std::initializer_list<int> controls = {})
 {
     const std::string at = now();
     gRemote.lastEvent = "last " + what + " at " + at;
-    if (control)
+    for (int control : controls)
         noteRemoteChange(gRemote.panel, control, "set remotely at " + at);
     showRemoteStatus();
+}
+
+void noteSetRemotely(int control)
+{
+    noteRemoteChange(gRemote.panel, control, "set remotely at " + now());
 }
 
 Client& clientOf(ScpiCall& call)
@@ -181,9 +241,9 @@ void setSetpoint(ScpiCall& call, const int* controls, const char* header, int de
         RailmonSetChannel(gRemote.panel, channels[i] - 1, preset);
     }
     exportChanged();
-    for (std::size_t i = 0; i < channels.size(); ++i)
-        noteRemoteChange(gRemote.panel, controls[channels[i] - 1], "set remotely at " + now());
-    noteChange(std::string(header) + " " + fixedText(values[0], decimals) + "," + channelText(channels), 0);
+    for (int ch : channels)
+        noteSetRemotely(controls[ch - 1]);
+    noteChange(std::string(header) + " " + fixedText(values[0], decimals) + "," + channelText(channels));
 }
 
 void setVoltage(ScpiCall& call)
@@ -262,12 +322,11 @@ void apply(ScpiCall& call)
         SetCtrlVal(gRemote.panel, iset[ch - 1], amps);
     RailmonSetChannel(gRemote.panel, ch - 1, preset);
     exportChanged();
-    noteRemoteChange(gRemote.panel, vset[ch - 1], "set remotely at " + now());
+    noteSetRemotely(vset[ch - 1]);
     if (withCurrent)
-        noteRemoteChange(gRemote.panel, iset[ch - 1], "set remotely at " + now());
+        noteSetRemotely(iset[ch - 1]);
     noteChange("APPL CH" + std::to_string(ch) + "," + fixedText(volts, kVoltDecimals) +
-                   (withCurrent ? "," + fixedText(amps, kAmpDecimals) : std::string()),
-               0);
+               (withCurrent ? "," + fixedText(amps, kAmpDecimals) : std::string()));
 }
 
 void queryApply(ScpiCall& call)
@@ -367,7 +426,7 @@ void setOutput(ScpiCall& call)
     if (call.count() > 1)
         return call.error(-221, "Settings conflict;the main output switches every channel: OUTP:CHAN");
     switchMain(call.boolean(0));
-    noteChange(call.boolean(0) ? "OUTP ON" : "OUTP OFF", PANEL_MAINOUTPUT);
+    noteChange(call.boolean(0) ? "OUTP ON" : "OUTP OFF", {PANEL_MAINOUTPUT});
 }
 
 void queryOutput(ScpiCall& call)
@@ -386,8 +445,9 @@ void setChannelOutput(ScpiCall& call)
     for (int ch : call.channels(1)) {
         SetCtrlVal(gRemote.panel, radiob[ch - 1], call.boolean(0) ? 1 : 0);
         SetMaskCB(gRemote.panel, radiob[ch - 1], EVENT_COMMIT, nullptr, 0, 0);
+        noteSetRemotely(radiob[ch - 1]);
     }
-    noteChange(std::string("OUTP:CHAN ") + (call.boolean(0) ? "ON," : "OFF,") + channelText(call.channels(1)), 0);
+    noteChange(std::string("OUTP:CHAN ") + (call.boolean(0) ? "ON," : "OFF,") + channelText(call.channels(1)));
 }
 
 void queryChannelOutput(ScpiCall& call)
@@ -401,14 +461,66 @@ void queryChannelOutput(ScpiCall& call)
 
 // ---- Presets --------------------------------------------------------------------
 
-void recall(ScpiCall& call)
+// The preset parameter 0 names, 1..kPresets; 0 with -222 queued for one
+// the panel does not offer.
+int presetOf(ScpiCall& call)
 {
     const double n = call.number(0);
-    if (call.limit(0) != ScpiLimit::None || n != std::floor(n) || n < 1 || n > kPresets)
-        return call.error(-222);
-    SetCtrlVal(gRemote.panel, PANEL_PRESET, static_cast<int>(n));
+    if (call.limit(0) != ScpiLimit::None || n != std::floor(n) || n < 1 || n > kPresets) {
+        call.error(-222);
+        return 0;
+    }
+    return static_cast<int>(n);
+}
+
+void recall(ScpiCall& call)
+{
+    const int n = presetOf(call);
+    if (!n)
+        return;
+    SetCtrlVal(gRemote.panel, PANEL_PRESET, n);
     SetPresetCB(gRemote.panel, PANEL_PRESET, EVENT_COMMIT, nullptr, 0, 0);
-    noteChange("*RCL " + std::to_string(static_cast<int>(n)), 0);
+    for (int ch = 0; ch < CHANNELS; ++ch) {
+        noteSetRemotely(vset[ch]);
+        noteSetRemotely(iset[ch]);
+    }
+    noteChange("*RCL " + std::to_string(n), {PANEL_PRESET});
+}
+
+// The active preset's setpoints, as the supply reports them, written into
+// preset n with Set's calls and read back. Nothing is written unless all
+// eight were reported: a preset half copied holds setpoints nobody chose.
+void save(ScpiCall& call)
+{
+    const int n = presetOf(call);
+    if (!n)
+        return;
+    const unsigned char active = RailmonActivePreset();
+    double volts[CHANNELS], amps[CHANNELS];
+    for (int ch = 0; ch < CHANNELS; ++ch) {
+        volts[ch] = amps[ch] = std::nan("");
+        const unsigned char number = static_cast<unsigned char>(ch + 1);
+        TMI_Invoke(TMI_VoltageQ, TMI_DeviceId, number, active, &volts[ch]);
+        TMI_Invoke(TMI_CurrentQ, TMI_DeviceId, number, active, &amps[ch]);
+        if (std::isnan(volts[ch]) || std::isnan(amps[ch]))
+            return call.error(-230,
+                              std::string("Data corrupt or stale;the supply reported no setpoint of ") +
+                                  kChannelLabels[ch] + ": nothing saved");
+    }
+    const unsigned char target = static_cast<unsigned char>(n);
+    for (int ch = 0; ch < CHANNELS; ++ch) {
+        double heldVolts = std::nan(""), heldAmps = std::nan("");
+        RailmonWriteSetpoints(ch, target, volts[ch], amps[ch], &heldVolts, &heldAmps);
+        // Compared at the decimals the answers have, as the panel compares
+        // at the decimals it shows: a supply rounds to its resolution.
+        if (fixedText(heldVolts, kVoltDecimals) != fixedText(volts[ch], kVoltDecimals) ||
+            fixedText(heldAmps, kAmpDecimals) != fixedText(amps[ch], kAmpDecimals))
+            call.error(-200,
+                       "Execution error;preset " + std::to_string(n) + " holds " + fixedText(heldVolts, kVoltDecimals) +
+                           " V, " + fixedText(heldAmps, kAmpDecimals) + " A for " + kChannelLabels[ch] + ", not " +
+                           fixedText(volts[ch], kVoltDecimals) + " V, " + fixedText(amps[ch], kAmpDecimals) + " A");
+    }
+    noteChange("*SAV " + std::to_string(n));
 }
 
 void queryPresets(ScpiCall& call)
@@ -489,7 +601,7 @@ void reset(ScpiCall& call)
     client.channel = 1;
     client.scpi.errors.clear();
     client.scpi.eventStatus = 0;
-    noteChange("*RST", PANEL_MAINOUTPUT);
+    noteChange("*RST", {PANEL_MAINOUTPUT});
 }
 
 // 0 when the supply answers a query.
@@ -500,12 +612,44 @@ void selfTest(ScpiCall& call)
     call.answer(state == NO_OUTPUT_STATE ? "1" : "0");
 }
 
+// ---- Remote and local ------------------------------------------------------------
+
+void setMode(ScpiCall& call, Mode mode, const char* header)
+{
+    Client& client = clientOf(call);
+    if (client.mode == mode)
+        return;
+    client.mode = mode;
+    printf("Remote control: %s %s\n", client.peer.c_str(), header);
+    gRemote.lastEvent = "last " + std::string(header) + " at " + now();
+    applyLock();
+}
+
+void goRemote(ScpiCall& call)
+{
+    setMode(call, Mode::Remote, "SYST:REM");
+}
+
+void goLocal(ScpiCall& call)
+{
+    setMode(call, Mode::Local, "SYST:LOC");
+}
+
+void lockPanel(ScpiCall& call)
+{
+    setMode(call, Mode::Locked, "SYST:RWL");
+}
+
 using A = ScpiArg;
 const ScpiCommand kSupply[] = {
     {"*IDN?", identify, {}, 0},
     {"*RST", reset, {}, 0},
     {"*TST?", selfTest, {}, 0},
     {"*RCL", recall, {A::Number}, 1},
+    {"*SAV", save, {A::Number}, 1},
+    {"SYSTem:REMote", goRemote, {}, 0},
+    {"SYSTem:LOCal", goLocal, {}, 0},
+    {"SYSTem:RWLock", lockPanel, {}, 0},
     {"MEMory:NSTates?", queryPresets, {}, 0},
     {"INSTrument:NSELect", selectByNumber, {A::Number}, 1},
     {"INSTrument:NSELect?", querySelectedNumber, {}, 0},
@@ -643,7 +787,7 @@ int CVICALLBACK serverEvent(int, int handle, int event, void*)
         if (Client* client = findClient(handle)) {
             printf("Remote control: %s disconnected\n", client->peer.c_str());
             gRemote.clients.remove_if([handle](const Client& c) { return c.handle == handle; });
-            showRemoteStatus();
+            applyLock();
         }
         break;
     }
@@ -677,7 +821,7 @@ void stopServer()
     // are gone already.
     gRemote.clients.clear();
     printf("Remote control off\n");
-    showRemoteStatus();
+    applyLock();
 }
 
 } // namespace

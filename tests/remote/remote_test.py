@@ -119,6 +119,27 @@ def commands():
         check(made[:2] == ["TMI_Preset 7 3", "TMI_VoltageQ 7 1 3"], "*RCL 3 as the selector: %s" % made[:2])
         inst.write("*RCL 5")
         check(errors(inst) == ['-222,"Data out of range"'], "*RCL 5 refused")
+        # *SAV: the active preset (the fake's 2) as the supply reports it,
+        # written into preset 4 with Set's calls and read back.
+        seen = len(railmon.call_log())
+        done(inst, "*SAV 4")
+        made = calls_after(railmon, seen)
+        held = {1: ("9", "0.45"), 2: ("-12.5", "0.25"), 3: ("5", None)}
+        want = ["TMI_PresetQ 7"] + [q % ch for ch in range(1, 5) for q in ("TMI_VoltageQ 7 %d 2", "TMI_CurrentQ 7 %d 2")]
+        check(made[:9] == want, "*SAV reads the active preset: %s" % made[:9])
+        for ch in range(1, 5):
+            calls = made[9 + 4 * (ch - 1):13 + 4 * (ch - 1)]
+            volts, amps = held.get(ch, (None, None))
+            check([c.rsplit(" ", 1)[0] if c.startswith(("TMI_Voltage ", "TMI_Current ")) else c for c in calls] ==
+                  ["TMI_Voltage 7 %d 4" % ch, "TMI_VoltageQ 7 %d 4" % ch, "TMI_Current 7 %d 4" % ch,
+                   "TMI_CurrentQ 7 %d 4" % ch], "*SAV writes channel %d as Set: %s" % (ch, calls))
+            check(volts is None or calls[0].endswith(" " + volts), "*SAV copies CH%d's voltage: %s" % (ch, calls))
+            check(amps is None or calls[2].endswith(" " + amps), "*SAV copies CH%d's current: %s" % (ch, calls))
+        check(errors(inst) == [], "*SAV 4 raised no error")
+        seen = len(railmon.call_log())
+        inst.write("*SAV 0;*SAV 5")
+        check(errors(inst) == ['-222,"Data out of range"'] * 2, "*SAV of a preset not offered refused")
+        check(calls_after(railmon, seen) == [], "a refused *SAV made a call")
 
         # The error queue: several errors, read back oldest first.
         inst.write("BOGUS")
@@ -146,12 +167,21 @@ def commands():
         adapter.connection.close()
         inst.close()
 
-    # A supply that delivers no reading: not-a-number and -230.
-    with Railmon(build, env={"TMI_FAKE_MONI_FAIL": "1"}) as railmon:
+    # A supply that delivers no reading and no current setpoint: not-a-number
+    # and -230; *SAV then writes nothing rather than half a preset.
+    with Railmon(build, env={"TMI_FAKE_MONI_FAIL": "1", "TMI_FAKE_SILENT": "TMI_CurrentQ"}) as railmon:
         inst = open_visa(railmon.resource())
         check(inst.query("MEAS:VOLT? (@1)") == "9.91E+37", "no reading answers 9.91E+37")
         check(errors(inst) == ['-230,"Data corrupt or stale"'], "no reading queues -230")
         check(inst.query("OUTP:MODE?") == "9.91E+37", "no mode without a reading")
+        errors(inst)
+        seen = len(railmon.call_log())
+        done(inst, "*SAV 3")
+        queued = errors(inst)
+        check(queued == ['-230,"Data corrupt or stale;the supply reported no setpoint of CH +18V: nothing saved"'],
+              "*SAV without the setpoints: -230: %s" % queued)
+        check(not [c for c in calls_after(railmon, seen) if c.startswith(("TMI_Voltage ", "TMI_Current "))],
+              "*SAV wrote part of a preset")
         inst.close()
 
 
@@ -248,31 +278,83 @@ def panel():
     # The steps are gated on files the test writes, so the panel is read
     # only once the script has done what it checks.
     gate = os.path.join(os.environ.get("TMPDIR", "/tmp"), "railmon-remote-gate-%d" % os.getpid())
-    script = ";".join([
-        "until:%s.1" % gate,
-        "text:PANEL_STATUS_REMOTE", "tip:PANEL_VSET3", "tip:PANEL_MAINOUTPUT", "ctrl:PANEL_VSET3",
-        "ctrl:PANEL_MAINOUTPUT", "ctrl:PANEL_PRESET",
-        "click:PANEL_REMOTEONOFF", "wait:300", "text:PANEL_STATUS_REMOTE",
-        "until:%s.2" % gate,
-        "click:PANEL_REMOTEONOFF", "wait:300", "text:PANEL_STATUS_REMOTE",
-        "until:%s.3" % gate,
-        "click:ExitCB",
-    ])
+    locked = ["PANEL_VSET1", "PANEL_ISET2", "PANEL_PRESET", "PANEL_ENABLE1", "PANEL_SET"]
+    free = ["PANEL_MAINOUTPUT", "ExitCB", "PANEL_REMOTEONOFF"]
+    script = ";".join(
+        ["until:%s.1" % gate, "text:PANEL_STATUS_REMOTE"] +
+        ["tip:" + c for c in ("PANEL_VSET3", "PANEL_MAINOUTPUT", "PANEL_PRESET", "PANEL_ENABLE4", "PANEL_VSET1")] +
+        ["ctrl:PANEL_VSET3", "ctrl:PANEL_MAINOUTPUT", "ctrl:PANEL_PRESET"] +
+        ["enabled:" + c for c in locked + free] +
+        # A locked Enabled button does not take the operator's click.
+        ["click:PANEL_ENABLE4", "ctrl:PANEL_ENABLE4",
+         "until:%s.2" % gate] +
+        ["enabled:" + c for c in locked] +
+        # The operator's own change ends the remark.
+        ["click:PANEL_ENABLE4", "tip:PANEL_ENABLE4", "ctrl:PANEL_ENABLE4", "text:PANEL_STATUS_REMOTE",
+         "until:%s.3" % gate, "enabled:PANEL_VSET1", "wait:100",
+         "click:PANEL_REMOTEONOFF", "wait:300", "text:PANEL_STATUS_REMOTE", "enabled:PANEL_SET", "tip:PANEL_SET",
+         "until:%s.4" % gate,
+         "click:PANEL_REMOTEONOFF", "wait:300", "text:PANEL_STATUS_REMOTE",
+         "until:%s.5" % gate,
+         "click:ExitCB"])
+
+    def shown(out, line):
+        return [l for l in out.splitlines() if l.startswith(line)]
+
     try:
         with Railmon(build, program=harness, script=script) as railmon:
             inst = open_visa(railmon.resource())
-            inst.write("VOLT 5,(@3);:OUTP ON;*RCL 1")
+            inst.write("VOLT 5,(@3);:OUTP ON;*RCL 1;:OUTP:CHAN OFF,(@4);:SYST:RWL")
             check(inst.query("*OPC?") == "1", "the commands ran")
             open(gate + ".1", "w").close()
-            railmon.wait_for_output("Remote control off")
+            railmon.wait_for_output("CTRL PANEL_ENABLE4")
             out = railmon.output()
-            check("TEXT PANEL_STATUS_REMOTE Remote: 127.0.0.1:%d, 1 client, last *RCL 1 at " % railmon.port in out,
-                  "status line names the last change:\n" + out)
-            check("TIP PANEL_VSET3 set remotely at " in out, "the setpoint's tooltip says a script set it")
-            check("TIP PANEL_MAINOUTPUT set remotely at " in out, "the switch's tooltip says a script set it")
+            said = [l for l in out.splitlines() if l.startswith("Remote control: 127.0.0.1:") and l.endswith(" SYST:RWL")]
+            peer = said[0].split()[2] if said else "(SYST:RWL not printed)"
+            check("TEXT PANEL_STATUS_REMOTE Remote: 127.0.0.1:%d, 1 client, panel locked by %s, last SYST:RWL at "
+                  % (railmon.port, peer) in out, "status line names the lock and its client:\n" + out)
+            # (The setpoint fields have no tooltip of their own.)
+            for control, own in (("PANEL_VSET3", ""), ("PANEL_MAINOUTPUT", "Switches all four outputs"),
+                                 ("PANEL_PRESET", "Recalls a preset memory"), ("PANEL_ENABLE4", "Include this channel")):
+                tip = shown(out, "TIP %s " % control)
+                check(tip and "set remotely at " in tip[0] and own in tip[0],
+                      "%s's tooltip says a script set it and keeps its own text: %s" % (control, tip))
+            tip = shown(out, "TIP PANEL_VSET1 ")
+            check(tip and "locked by remote client %s (SYST:RWL)" % peer in tip[0], "the lock's tooltip: %s" % tip)
             check("CTRL PANEL_MAINOUTPUT 1" in out, "the switch shows on")
             check("CTRL PANEL_PRESET 1" in out, "the selector shows the recalled preset")
-            # Remote off cut the client off.
+            for control in locked:
+                check("ENABLED %s 0" % control in out, "SYST:RWL locks " + control)
+            for control in free:
+                check("ENABLED %s 1" % control in out, "SYST:RWL leaves %s to the operator" % control)
+            check("CTRL PANEL_ENABLE4 0" in out, "a locked button took a click")
+
+            # SYST:LOC releases this client's lock; another's ends with its
+            # disconnect.
+            other = open_visa(railmon.resource())
+            done(other, "SYST:RWL")
+            done(inst, "SYST:LOC")
+            other.close()
+            railmon.wait_for_output("Remote control: panel released")
+            open(gate + ".2", "w").close()
+            railmon.wait_for_output("TEXT PANEL_STATUS_REMOTE", timeout=30)
+            time.sleep(0.3)
+            railmon.wait_for_output("CTRL PANEL_ENABLE4 1")
+            out = railmon.output()
+            for control in locked:
+                check(out.count("ENABLED %s 1" % control) == 1, "SYST:LOC and a disconnect release " + control)
+            tip = shown(out, "TIP PANEL_ENABLE4 ")[-1]
+            check("set remotely" not in tip and "Include this channel" in tip, "the operator's click ends the remark: " + tip)
+
+            # Remote off releases the lock and cuts the client off.
+            done(inst, "SYST:RWL")
+            open(gate + ".3", "w").close()
+            railmon.wait_for_output("Remote control off")
+            railmon.wait_for_output("TIP PANEL_SET")
+            out = railmon.output()
+            check(shown(out, "ENABLED PANEL_VSET1 ")[-1] == "ENABLED PANEL_VSET1 0", "SYST:RWL locks again")
+            check(shown(out, "ENABLED PANEL_SET ")[-1] == "ENABLED PANEL_SET 1", "Remote off releases the lock")
+            check("locked" not in shown(out, "TIP PANEL_SET ")[-1], "no lock in the tooltip after Remote off")
             try:
                 inst.query("*IDN?")
                 check(False, "a client still answered with Remote off")
@@ -280,19 +362,19 @@ def panel():
                 pass
             inst.close()
             railmon.wait_for_output("TEXT PANEL_STATUS_REMOTE Remote off")
-            open(gate + ".2", "w").close()
+            open(gate + ".4", "w").close()
             railmon.wait_for_output("Remote control on 127.0.0.1:%d\n" % railmon.port)
             time.sleep(0.5)
             # Exit with a client connected hands the supply back as always.
             inst = open_visa(railmon.resource())
             check(inst.query("*OPC?") == "1", "a client after Remote on again")
-            open(gate + ".3", "w").close()
+            open(gate + ".5", "w").close()
             check(railmon.wait_exit() == 0, "Exit with a client connected: status")
             calls = railmon.call_log()
             check(calls[-2:] == ["TMI_RemoteLocal 7", "TMI_HandleClose 7"], "supply handed back: %s" % calls[-2:])
             inst.close()
     finally:
-        for n in (1, 2, 3):
+        for n in range(1, 6):
             if os.path.exists("%s.%d" % (gate, n)):
                 os.remove("%s.%d" % (gate, n))
 

@@ -32,6 +32,14 @@ enum {
     // What a control's commit does while the program waits for its
     // instrument (CallInstrument); int, one of the VAL_WHILE_WAITING_ values.
     ATTR_WHILE_WAITING = 1910,
+    // The control is shown unavailable and takes no input from the operator
+    // while the program's own writes still reach it; int, non-zero for
+    // dimmed. It stays so through a wait for the instrument.
+    ATTR_DIMMED = 1920,
+    // A line the program adds below whatever else a control's tooltip says
+    // (the panel file's text, the program's ATTR_TOOLTIP_TEXT, the control's
+    // own notes), which neither replaces; string, "" for none.
+    ATTR_TOOLTIP_NOTE = 1930,
 };
 
 // Values of ATTR_WHILE_WAITING.
