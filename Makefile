@@ -31,7 +31,7 @@ SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 .PHONY: run test build deps clean bench sanitize fuzz format package windows
 
 # Seconds each of the two fuzzers runs within make test.
-FUZZ_SECONDS ?= 30
+FUZZ_SECONDS ?= 20
 
 run: build
 	cd $(BUILD_DIR)/bin && ./railmon

@@ -81,21 +81,25 @@ class Railmon:
         self.find_panel()
 
     def find_panel(self):
-        # The panel's title names the model; the window of start-up is only "railmon".
-        found = xdotool(self.display, "search", "--sync", "--onlyvisible", "--pid", str(self.process.pid),
-                        "--name", "^railmon - ", timeout=120).split()
-        if not found:
-            raise RuntimeError("no railmon panel")
-        self.window = found[-1]
-        time.sleep(0.5)  # mapped and laid out, as a person's first click comes
+        # The panel's title names the model; the window of start-up is only
+        # "railmon". xdotool's --name took that window for "^railmon - ", so
+        # the titles are compared here.
+        end = time.monotonic() + 120
+        while time.monotonic() < end:
+            for window in xdotool(self.display, "search", "--onlyvisible", "--pid", str(self.process.pid),
+                                  "--name", "railmon").split():
+                if xdotool(self.display, "getwindowname", window).startswith("railmon - "):
+                    self.window = window
+                    time.sleep(0.5)  # mapped and laid out, as a person's first click comes
+                    return
+            time.sleep(0.05)
+        raise RuntimeError("no railmon panel")
 
     def click_until(self, place, done, patience):
         """Clicks until `done()` holds within `patience` seconds of a click.
-        Now and then, on a loaded machine, a click right after the panel came
-        up was seen to come to nothing (the cause lies between xdotool and
-        the server; railmon's tests with real clicks never saw it): such a
-        click is made again, counted in `lost`, and the time measured is the
-        one from the click that worked."""
+        A click that comes to nothing is made again, counted in `lost`, and
+        the time measured is the one from the click that worked; railmon
+        should lose none."""
         for _ in range(5):
             start = self.click(place)
             end = time.monotonic() + patience

@@ -97,6 +97,14 @@ protected:
     bool event(QEvent* event) override;
 
 private:
+    static constexpr double kWheelZoom = 0.85; // range factor per wheel notch
+    // The keys of a chart with the keyboard's focus, for its tooltip, its
+    // description for assistive technology and its menu.
+    static constexpr const char* kKeys =
+        "Keys: + and - zoom the time axis, Left and Right move it, End (or L) goes live, "
+        "Home shows the whole history, A switches autoscale, 1 to 4 show or hide a channel's trace, "
+        "Menu or Shift+F10 opens the menu (save as PNG, PDF or CSV)";
+
     // The chart's menu (right click, Menu key, Shift+F10) at a point of the screen.
     void showMenu(const QPoint& globalPos);
     void requestReplot();

@@ -85,6 +85,26 @@ start_railmon_seen_by_at() {
     started+=("$railmon")
 }
 
+# wait_panel PID SECONDS: sets window to the panel's X window once it is
+# shown. Its title names the model; start-up's own window is only "railmon",
+# and xdotool's --name takes that one for '^railmon - ' too, so the titles
+# are compared here.
+wait_panel() {
+    local i w
+    for i in $(seq $(($2 * 20))); do
+        for w in $(xdotool search --onlyvisible --pid "$1" --name railmon 2>/dev/null); do
+            case "$(xdotool getwindowname "$w")" in
+            "railmon - "*)
+                window=$w
+                return
+                ;;
+            esac
+        done
+        sleep 0.05
+    done
+    fail "no panel after $2 s: $(cat "$work/err" 2>/dev/null)"
+}
+
 # wait_exit PID SECONDS: sets exit_status to the process's, or fails when it
 # is still running after SECONDS.
 wait_exit() {

@@ -7,8 +7,7 @@ NEEDS_SESSION_BUS=1
 : "${RAILMON:?}"
 
 start_railmon_seen_by_at
-window=$(timeout 30 xdotool search --sync --onlyvisible --pid "$railmon" --name '^railmon - ' | head -n 1) ||
-    fail "no panel: $(cat "$work/err")"
+wait_panel "$railmon" 30
 /usr/bin/python3 "$(dirname "$0")/keyboard_only.py" "$railmon" "$window" "$work/cwd" ||
     fail "keyboard only (railmon said: $(tail -n 5 "$work/err"))"
 wait_exit "$railmon" 20

@@ -16,9 +16,7 @@ mkdir "$work/cwd"
     RAILMON_LOCK_DIR="$work" exec "$RAILMON" >"$work/out" 2>"$work/err") &
 railmon=$!
 started+=("$railmon")
-# The panel's title names the model; start-up's own window is only "railmon".
-window=$(timeout 60 xdotool search --sync --onlyvisible --pid "$railmon" --name '^railmon - ' | head -n 1) ||
-    fail "no panel: $(cat "$work/err")"
+wait_panel "$railmon" 60
 sleep 0.5
 
 click() {
@@ -30,6 +28,8 @@ click() {
 click PANEL_TIMERONOFF
 sleep 3 # the first sweep starts after the 1 s interval and takes 4.8 s
 seen=$(wc -l <"$calls")
+# Start-up reads no monitor data: a sweep says the timer's click was taken.
+grep -q '^TMI_MoniDataQ 7 ' "$calls" || fail "the timer's click was not taken: $(cat "$calls")"
 click PANEL_SET
 sleep 8 # the sweep under way, Set's calls, part of the next sweep
 # What came after the click, up to Set's first write: the sweep under way
