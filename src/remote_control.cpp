@@ -70,7 +70,7 @@ std::string peersIn(Mode mode)
     std::string peers;
     for (const Client& c : gRemote.clients)
         if (c.mode >= mode)
-            peers += (peers.empty() ? "" : " and ") + c.peer;
+            peers += (peers.empty() ? std::string() : std::string(" and ")) + c.peer;
     return peers;
 }
 
@@ -216,8 +216,13 @@ void answerReading(ScpiCall& call, double value, int decimals)
 std::string channelText(const std::vector<int>& channels)
 {
     std::string text = "(@";
-    for (std::size_t i = 0; i < channels.size(); ++i)
-        text += (i ? "," : "") + std::to_string(channels[i]);
+    // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) of a
+    // literal added to a temporary string.
+    for (std::size_t i = 0; i < channels.size(); ++i) {
+        if (i)
+            text += ',';
+        text += std::to_string(channels[i]);
+    }
     return text + ")";
 }
 
@@ -325,8 +330,17 @@ void apply(ScpiCall& call)
     noteSetRemotely(vset[ch - 1]);
     if (withCurrent)
         noteSetRemotely(iset[ch - 1]);
-    noteChange("APPL CH" + std::to_string(ch) + "," + fixedText(volts, kVoltDecimals) +
-               (withCurrent ? "," + fixedText(amps, kAmpDecimals) : std::string()));
+    // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) of a
+    // literal added to a temporary string.
+    std::string what = "APPL CH";
+    what += std::to_string(ch);
+    what += ',';
+    what += fixedText(volts, kVoltDecimals);
+    if (withCurrent) {
+        what += ',';
+        what += fixedText(amps, kAmpDecimals);
+    }
+    noteChange(what);
 }
 
 void queryApply(ScpiCall& call)
