@@ -23,6 +23,7 @@ DEBIAN_PACKAGES := cmake ninja-build g++ make clang-$(CLANG_VERSION) libclang-rt
 	g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest wine64 \
 	prometheus prometheus-node-exporter curl \
 	python3 valgrind locales \
+	python3-pyvisa python3-pyvisa-py python3-pymeasure python3-matplotlib \
 	at-spi2-core dbus-daemon dbus-bin python3-pyatspi
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)

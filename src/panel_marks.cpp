@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <map>
 #include <string>
 
 namespace {
@@ -16,16 +17,47 @@ namespace {
 std::string gMainOutputMark;
 bool gSupplySilent = false;
 
+// Per control: its mark's tooltip, and the notes of what a script did to
+// it, kept apart so that either can change without losing the other.
+std::map<int, std::string> gMarkTips;
+std::map<int, std::string> gRemoteNotes;
+std::map<int, std::string> gLockNotes;
+
+void showTip(int panel, int control)
+{
+    SetCtrlAttribute(panel, control, ATTR_TOOLTIP_TEXT, gMarkTips[control].c_str());
+}
+
+// Below the control's own tooltip, which stays.
+void showNotes(int panel, int control)
+{
+    const std::string& change = gRemoteNotes[control];
+    const std::string& lock = gLockNotes[control];
+    const std::string notes = change.empty() ? lock : lock.empty() ? change : change + "\n" + lock;
+    SetCtrlAttribute(panel, control, ATTR_TOOLTIP_NOTE, notes.c_str());
+}
+
+void keepNote(std::map<int, std::string>& notes, int panel, int control, const std::string& note)
+{
+    std::string& kept = notes[control];
+    if (kept == note)
+        return;
+    kept = note;
+    showNotes(panel, control);
+}
+
 void markMainOutput(const std::string& why)
 {
     SetCtrlAttribute(pnl, PANEL_MAINOUTPUT, ATTR_TEXT_BGCOLOR, why.empty() ? VAL_DEFAULT_COLOR : VAL_WARNING_COLOR);
-    SetCtrlAttribute(pnl, PANEL_MAINOUTPUT, ATTR_TOOLTIP_TEXT, why.c_str());
+    gMarkTips[PANEL_MAINOUTPUT] = why;
+    showTip(pnl, PANEL_MAINOUTPUT);
 }
 
 void markSetpoint(int panel, int control, int colour, const char* tip)
 {
     SetCtrlAttribute(panel, control, ATTR_TEXT_BGCOLOR, colour);
-    SetCtrlAttribute(panel, control, ATTR_TOOLTIP_TEXT, tip);
+    gMarkTips[control] = tip;
+    showTip(panel, control);
 }
 
 } // namespace
@@ -114,4 +146,14 @@ void showSetpointAgreement(int panel, int control, double shown, double reported
     const std::string tip = std::isnan(reported) ? std::string("The supply reported no setpoint")
                                                  : "The supply holds " + numberText(reported, 6) + " " + unit;
     markSetpoint(panel, control, VAL_WARNING_COLOR, tip.c_str());
+}
+
+void noteRemoteChange(int panel, int control, const std::string& note)
+{
+    keepNote(gRemoteNotes, panel, control, note);
+}
+
+void noteRemoteLock(int panel, int control, const std::string& note)
+{
+    keepNote(gLockNotes, panel, control, note);
 }

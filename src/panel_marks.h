@@ -5,6 +5,7 @@
 #pragma once
 
 #include <ctime>
+#include <string>
 
 // What a query leaves when the supply wrote nothing: no supply reports
 // these (presets and output states are small numbers).
@@ -40,3 +41,11 @@ void showQueriedSetpoint(int panel, int control, double value);
 // (clamped, refused, or no answer at all), and clears the mark once it
 // does; the control keeps what it shows. `unit` names the value's unit.
 void showSetpointAgreement(int panel, int control, double shown, double reported, const char* unit);
+
+// What a script did to a control, said in its tooltip below the control's
+// own text and its mark: "set remotely at 14:03:07" after a script changed
+// it (empty once the operator changed it again), and why the operator
+// cannot change it ("locked by remote client 127.0.0.1:40312 (SYST:RWL)",
+// empty once released).
+void noteRemoteChange(int panel, int control, const std::string& note);
+void noteRemoteLock(int panel, int control, const std::string& note);

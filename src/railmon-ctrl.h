@@ -25,46 +25,48 @@
 // By channel number; none for channel 0.
 inline constexpr const char* kRailmonChannelGroups[] = {nullptr, RAILMON_CHANNEL_NAMES};
 
-#define RAILMON_PANEL_CONTROLS(X)                          \
-    X(PANEL_VSET4, 3, CTRL_NUMERIC, 4, )                   \
-    X(PANEL_ISET4, 4, CTRL_NUMERIC, 4, )                   \
-    X(PANEL_ENABLE4, 5, CTRL_SWITCH, 4, SetMaskCB)         \
-    X(PANEL_VSET3, 6, CTRL_NUMERIC, 3, )                   \
-    X(PANEL_IMON4, 7, CTRL_NUMERIC_INDICATOR, 4, )         \
-    X(PANEL_VMON4, 8, CTRL_NUMERIC_INDICATOR, 4, )         \
-    X(PANEL_ISET3, 9, CTRL_NUMERIC, 3, )                   \
-    X(PANEL_ENABLE3, 10, CTRL_SWITCH, 3, SetMaskCB)        \
-    X(PANEL_VSET2, 11, CTRL_NUMERIC, 2, )                  \
-    X(PANEL_IMON3, 12, CTRL_NUMERIC_INDICATOR, 3, )        \
-    X(PANEL_VMON3, 13, CTRL_NUMERIC_INDICATOR, 3, )        \
-    X(PANEL_ISET2, 14, CTRL_NUMERIC, 2, )                  \
-    X(PANEL_ENABLE2, 15, CTRL_SWITCH, 2, SetMaskCB)        \
-    X(PANEL_VSET1, 16, CTRL_NUMERIC, 1, )                  \
-    X(PANEL_IMON2, 17, CTRL_NUMERIC_INDICATOR, 2, )        \
-    X(PANEL_VMON2, 18, CTRL_NUMERIC_INDICATOR, 2, )        \
-    X(PANEL_ISET1, 19, CTRL_NUMERIC, 1, )                  \
-    X(PANEL_ENABLE1, 20, CTRL_SWITCH, 1, SetMaskCB)        \
-    X(PANEL_IMON1, 23, CTRL_NUMERIC_INDICATOR, 1, )        \
-    X(PANEL_VMON1, 24, CTRL_NUMERIC_INDICATOR, 1, )        \
-    X(PANEL_CVCC4, 27, CTRL_RING_INDICATOR, 4, )           \
-    X(PANEL_CVCC3, 28, CTRL_RING_INDICATOR, 3, )           \
-    X(PANEL_CVCC2, 29, CTRL_RING_INDICATOR, 2, )           \
-    X(PANEL_CVCC1, 30, CTRL_RING_INDICATOR, 1, )           \
-    X(PANEL_TIMER, 31, CTRL_TIMER, 0, TimerCB)             \
-    X(PANEL_MAINOUTPUT, 32, CTRL_SWITCH, 0, SwitchOnOffCB) \
-    X(PANEL_INTERVAL, 33, CTRL_NUMERIC, 0, SetIntervalCB)  \
-    X(PANEL_PRESET, 34, CTRL_RING, 0, SetPresetCB)         \
-    X(PANEL_ICHART, 35, CTRL_STRIP_CHART, 0, )             \
-    X(PANEL_VCHART, 36, CTRL_STRIP_CHART, 0, )             \
-    X(PANEL_READ, 37, CTRL_COMMAND_BUTTON, 0, ReadCB)      \
-    X(PANEL_SET, 38, CTRL_COMMAND_BUTTON, 0, SetCB)        \
-    X(PANEL_EXIT, 39, CTRL_COMMAND_BUTTON, 0, ExitCB)      \
-    X(PANEL_LOGTOFILE, 40, CTRL_SWITCH, 0, LogToFileCB)    \
-    X(PANEL_TIMERONOFF, 41, CTRL_SWITCH, 0, TimerOnOffCB)  \
-    X(PANEL_STATUS_SUPPLY, 42, CTRL_TEXT_MESSAGE, 0, )     \
-    X(PANEL_STATUS_READINGS, 43, CTRL_TEXT_MESSAGE, 0, )   \
-    X(PANEL_STATUS_LOG, 44, CTRL_TEXT_MESSAGE, 0, )        \
-    X(PANEL_STATUS_EXPORT, 45, CTRL_TEXT_MESSAGE, 0, )
+#define RAILMON_PANEL_CONTROLS(X)                           \
+    X(PANEL_VSET4, 3, CTRL_NUMERIC, 4, )                    \
+    X(PANEL_ISET4, 4, CTRL_NUMERIC, 4, )                    \
+    X(PANEL_ENABLE4, 5, CTRL_SWITCH, 4, SetMaskCB)          \
+    X(PANEL_VSET3, 6, CTRL_NUMERIC, 3, )                    \
+    X(PANEL_IMON4, 7, CTRL_NUMERIC_INDICATOR, 4, )          \
+    X(PANEL_VMON4, 8, CTRL_NUMERIC_INDICATOR, 4, )          \
+    X(PANEL_ISET3, 9, CTRL_NUMERIC, 3, )                    \
+    X(PANEL_ENABLE3, 10, CTRL_SWITCH, 3, SetMaskCB)         \
+    X(PANEL_VSET2, 11, CTRL_NUMERIC, 2, )                   \
+    X(PANEL_IMON3, 12, CTRL_NUMERIC_INDICATOR, 3, )         \
+    X(PANEL_VMON3, 13, CTRL_NUMERIC_INDICATOR, 3, )         \
+    X(PANEL_ISET2, 14, CTRL_NUMERIC, 2, )                   \
+    X(PANEL_ENABLE2, 15, CTRL_SWITCH, 2, SetMaskCB)         \
+    X(PANEL_VSET1, 16, CTRL_NUMERIC, 1, )                   \
+    X(PANEL_IMON2, 17, CTRL_NUMERIC_INDICATOR, 2, )         \
+    X(PANEL_VMON2, 18, CTRL_NUMERIC_INDICATOR, 2, )         \
+    X(PANEL_ISET1, 19, CTRL_NUMERIC, 1, )                   \
+    X(PANEL_ENABLE1, 20, CTRL_SWITCH, 1, SetMaskCB)         \
+    X(PANEL_IMON1, 23, CTRL_NUMERIC_INDICATOR, 1, )         \
+    X(PANEL_VMON1, 24, CTRL_NUMERIC_INDICATOR, 1, )         \
+    X(PANEL_CVCC4, 27, CTRL_RING_INDICATOR, 4, )            \
+    X(PANEL_CVCC3, 28, CTRL_RING_INDICATOR, 3, )            \
+    X(PANEL_CVCC2, 29, CTRL_RING_INDICATOR, 2, )            \
+    X(PANEL_CVCC1, 30, CTRL_RING_INDICATOR, 1, )            \
+    X(PANEL_TIMER, 31, CTRL_TIMER, 0, TimerCB)              \
+    X(PANEL_MAINOUTPUT, 32, CTRL_SWITCH, 0, SwitchOnOffCB)  \
+    X(PANEL_INTERVAL, 33, CTRL_NUMERIC, 0, SetIntervalCB)   \
+    X(PANEL_PRESET, 34, CTRL_RING, 0, SetPresetCB)          \
+    X(PANEL_ICHART, 35, CTRL_STRIP_CHART, 0, )              \
+    X(PANEL_VCHART, 36, CTRL_STRIP_CHART, 0, )              \
+    X(PANEL_READ, 37, CTRL_COMMAND_BUTTON, 0, ReadCB)       \
+    X(PANEL_SET, 38, CTRL_COMMAND_BUTTON, 0, SetCB)         \
+    X(PANEL_EXIT, 39, CTRL_COMMAND_BUTTON, 0, ExitCB)       \
+    X(PANEL_LOGTOFILE, 40, CTRL_SWITCH, 0, LogToFileCB)     \
+    X(PANEL_TIMERONOFF, 41, CTRL_SWITCH, 0, TimerOnOffCB)   \
+    X(PANEL_STATUS_SUPPLY, 42, CTRL_TEXT_MESSAGE, 0, )      \
+    X(PANEL_STATUS_READINGS, 43, CTRL_TEXT_MESSAGE, 0, )    \
+    X(PANEL_STATUS_LOG, 44, CTRL_TEXT_MESSAGE, 0, )         \
+    X(PANEL_STATUS_EXPORT, 45, CTRL_TEXT_MESSAGE, 0, )      \
+    X(PANEL_REMOTEONOFF, 46, CTRL_SWITCH, 0, RemoteOnOffCB) \
+    X(PANEL_STATUS_REMOTE, 47, CTRL_TEXT_MESSAGE, 0, )
 
 enum {
 #define RAILMON_CONTROL_ID(name, id, ...) name = id,
@@ -81,6 +83,7 @@ enum {
     X(ExitCB, CTRL_COMMAND_BUTTON) \
     X(LogToFileCB, CTRL_SWITCH)    \
     X(ReadCB, CTRL_COMMAND_BUTTON) \
+    X(RemoteOnOffCB, CTRL_SWITCH)  \
     X(SetCB, CTRL_COMMAND_BUTTON)  \
     X(SetIntervalCB, CTRL_NUMERIC) \
     X(SetMaskCB, CTRL_SWITCH)      \
@@ -97,7 +100,7 @@ enum {
 // function bound to it and the kind it serves, and every named control with
 // its kind, the group it sits in and its callback. The program gives its
 // callbacks; a test or tool that loads the panel as railmon does gives its
-// own function for all ten.
+// own function for all of them.
 //   RAILMON_UI_TABLES(name)   the function of each name is that name
 //   RAILMON_UI_TABLES(ignore) every name is bound to `ignore`
 #define RAILMON_UI_CALLBACK_ROW_name(callback, kind) {#callback, callback, kind},

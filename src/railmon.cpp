@@ -8,6 +8,7 @@
 #include "log_file.h"
 #include "metrics_export.h"
 #include "panel_marks.h"
+#include "remote_control.h"
 #include "status_line.h"
 
 #include <array>
@@ -255,9 +256,13 @@ void setMaskBit(int ch, int ison)
         gMask &= ~(1 << ch);
 }
 
+// Each channel's reading as last shown, for a script's FETCh?.
+TMI_MonitorReading gLatest[CHANNELS];
+
 // Shows a reading on its channel's three indicators.
 void showReading(int panel, int ch, const TMI_MonitorReading& reading)
 {
+    gLatest[ch] = reading;
     SetCtrlVal(panel, vmon[ch], reading.voltage);
     SetCtrlVal(panel, imon[ch], reading.current);
     // A code that came with no numbers is not a code the supply reported.
@@ -270,9 +275,13 @@ void showReading(int panel, int ch, const TMI_MonitorReading& reading)
 
 } // namespace
 
+const TMI_MonitorReading& RailmonLatestReading(int ch)
+{
+    return gLatest[ch];
+}
+
 int main(int argc, char* argv[])
 {
-    (void)argc;
     int DeviceId = 0;
     // A query that cannot be made leaves these as they start: "no state" for
     // the main output and the preset, "no value" (NaN) for the setpoints,
@@ -285,6 +294,19 @@ int main(int argc, char* argv[])
     int ison = 0;
     char dev[] = "PW-A";
     char usb[] = "USB:1:1";
+
+    RemoteOptions remote;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0) {
+            printf("%s", RemoteUsage());
+            return 0;
+        }
+        std::string problem;
+        if (!RemoteParseOption(argv[i], remote, problem)) {
+            fprintf(stderr, "railmon: %s\n", problem.c_str());
+            return 2;
+        }
+    }
 
     if (InitCVIRTEEx(0, argv, 0) == 0)
         return -1;
@@ -358,10 +380,13 @@ int main(int argc, char* argv[])
         setMaskBit(ch, ison);
     }
     MetricsOpen();
+    RemoteSetUp(pnl, remote);
 
     DisplayPanel(pnl);
     RunUserInterface();
 
+    // Scripts are cut off before the supply is handed back below.
+    RemoteShutDown();
     DiscardPanel(pnl);
     TMI_Close();
     LogClose();
@@ -384,8 +409,7 @@ int CVICALLBACK ReadCB(int panel, int, int event, void*, int, int)
     for (int ch = 0; ch < CHANNELS; ++ch) {
         if (!(gMask & (1 << ch)))
             continue;
-        const TMI_MonitorReading reading = TMI_MonitorSweep(ch);
-        showReading(panel, ch, reading);
+        const TMI_MonitorReading reading = RailmonReadChannel(panel, ch);
         ++swept;
         delivered += !TMI_NoReading(reading);
     }
@@ -464,34 +488,61 @@ int CVICALLBACK LogToFileCB(int panel, int control, int event, void*, int, int)
     return 0;
 }
 
+TMI_MonitorReading RailmonReadChannel(int panel, int ch)
+{
+    const TMI_MonitorReading reading = TMI_MonitorSweep(ch);
+    showReading(panel, ch, reading);
+    return reading;
+}
+
+unsigned char RailmonActivePreset()
+{
+    unsigned char preset = NO_PRESET;
+    TMI_Invoke(TMI_PresetQ, TMI_DeviceId, &preset);
+    return showActivePreset(preset);
+}
+
+void RailmonWriteSetpoints(int ch, unsigned char preset, double voltage, double current, double* heldVoltage,
+                           double* heldCurrent)
+{
+    const unsigned char number = static_cast<unsigned char>(ch + 1);
+    *heldVoltage = *heldCurrent = std::nan("");
+    // A control with no value holds a setpoint the supply never gave and
+    // the operator never entered: nothing to write. Its query is still
+    // made, and may give the control a value at last.
+    if (!std::isnan(voltage))
+        TMI_Invoke(TMI_Voltage, TMI_DeviceId, number, preset, voltage);
+    TMI_Invoke(TMI_VoltageQ, TMI_DeviceId, number, preset, heldVoltage);
+    if (!std::isnan(current))
+        TMI_Invoke(TMI_Current, TMI_DeviceId, number, preset, current);
+    TMI_Invoke(TMI_CurrentQ, TMI_DeviceId, number, preset, heldCurrent);
+}
+
+void RailmonSetChannel(int panel, int ch, unsigned char preset)
+{
+    double Voltage = 0.0, Current = 0.0;
+    double heldVoltage = std::nan(""), heldCurrent = std::nan("");
+    GetCtrlVal(panel, vset[ch], &Voltage);
+    GetCtrlVal(panel, iset[ch], &Current);
+    RailmonWriteSetpoints(ch, preset, Voltage, Current, &heldVoltage, &heldCurrent);
+    showSetpointAgreement(panel, vset[ch], Voltage, heldVoltage, "V");
+    showSetpointAgreement(panel, iset[ch], Current, heldCurrent, "A");
+    exportSetpoints(ch, heldVoltage, heldCurrent);
+    markReadingsStale(pnl, ch);
+}
+
 int CVICALLBACK SetCB(int panel, int, int event, void*, int, int)
 {
     if (event != EVENT_COMMIT)
         return 0;
-    unsigned char preset = NO_PRESET;
-    TMI_Invoke(TMI_PresetQ, TMI_DeviceId, &preset);
-    preset = showActivePreset(preset);
-    for (unsigned char ch = 0; ch < CHANNELS; ++ch) {
+    const unsigned char preset = RailmonActivePreset();
+    for (int ch = 0; ch < CHANNELS; ++ch) {
         if (!(gMask & (1 << ch)))
             continue;
-        double Voltage = 0.0, Current = 0.0;
-        double heldVoltage = std::nan(""), heldCurrent = std::nan("");
-        const unsigned char number = static_cast<unsigned char>(ch + 1);
-        GetCtrlVal(panel, vset[ch], &Voltage);
-        GetCtrlVal(panel, iset[ch], &Current);
-        // A control with no value holds a setpoint the supply never gave and
-        // the operator never entered: nothing to write. Its query is still
-        // made, and may give the control a value at last.
-        if (!std::isnan(Voltage))
-            TMI_Invoke(TMI_Voltage, TMI_DeviceId, number, preset, Voltage);
-        TMI_Invoke(TMI_VoltageQ, TMI_DeviceId, number, preset, &heldVoltage);
-        if (!std::isnan(Current))
-            TMI_Invoke(TMI_Current, TMI_DeviceId, number, preset, Current);
-        TMI_Invoke(TMI_CurrentQ, TMI_DeviceId, number, preset, &heldCurrent);
-        showSetpointAgreement(panel, vset[ch], Voltage, heldVoltage, "V");
-        showSetpointAgreement(panel, iset[ch], Current, heldCurrent, "A");
-        exportSetpoints(ch, heldVoltage, heldCurrent);
-        markReadingsStale(pnl, ch);
+        RailmonSetChannel(panel, ch, preset);
+        // Typed and Set here: no longer what a script set.
+        noteRemoteChange(panel, vset[ch], {});
+        noteRemoteChange(panel, iset[ch], {});
     }
     exportChanged();
     return 0;
@@ -517,7 +568,12 @@ int CVICALLBACK SetPresetCB(int panel, int control, int event, void*, int, int)
         exportSetpoints(ch, Voltage, Current);
         GetCtrlVal(pnl, radiob[ch], &ison);
         setMaskBit(ch, ison);
+        // The preset's, no longer what a script set (a script's recall
+        // says so again after this).
+        noteRemoteChange(pnl, vset[ch], {});
+        noteRemoteChange(pnl, iset[ch], {});
     }
+    noteRemoteChange(panel, control, {});
     // The outputs now follow another preset.
     markAllReadingsStale(pnl);
     exportChanged();
@@ -551,6 +607,11 @@ void switchMainOutput(int panel, int control, bool evenStopping)
 
 } // namespace
 
+void RailmonSwitchMainOutput(int panel)
+{
+    switchMainOutput(panel, PANEL_MAINOUTPUT, false);
+}
+
 void TMI_HonourWaitingRequests(void)
 {
     int panel = 0, control = 0;
@@ -564,6 +625,7 @@ int CVICALLBACK SwitchOnOffCB(int panel, int control, int event, void*, int, int
     if (event != EVENT_COMMIT)
         return 0;
     switchMainOutput(panel, control, false);
+    noteRemoteChange(panel, control, {});
     return 0;
 }
 
@@ -579,6 +641,7 @@ int CVICALLBACK SetMaskCB(int panel, int control, int event, void*, int, int)
             // Not read any more: what it shows stops being current.
             if (!ison)
                 markReadingsStale(panel, ch);
+            noteRemoteChange(panel, control, {});
             break;
         }
     }
@@ -590,6 +653,6 @@ int CVICALLBACK SetMaskCB(int panel, int control, int event, void*, int, int)
 // The callbacks the panel file may name
 // ============================================================================
 
-// Each of the ten names bound to the callback of that name, and every named
+// Each name bound to the callback of that name, and every named
 // control, for the runtime to check the panel file against.
 RAILMON_UI_TABLES(name)

@@ -121,3 +121,24 @@ extern FILE* gFp;
     int CVICALLBACK name(int panel, int control, int event, void* callbackData, int eventData1, int eventData2);
 RAILMON_PANEL_CALLBACKS(RAILMON_CALLBACK)
 #undef RAILMON_CALLBACK
+
+// ---- The panel's paths, which a script takes too (remote_control.h) ----------
+
+// The active preset as the supply reports it, shown on the panel: the one
+// to address setpoints with (0 when none was reported, as Set has it).
+unsigned char RailmonActivePreset();
+// Set's work for channel index `ch`: what its two setpoint controls hold
+// written into `preset`, read back, shown and marked, exported.
+void RailmonSetChannel(int panel, int ch, unsigned char preset);
+// The library calls of that write for channel index `ch`: each setpoint
+// that is a number written into `preset`, then both read back into
+// `heldVoltage` [V] and `heldCurrent` [A] (NaN for no answer).
+void RailmonWriteSetpoints(int ch, unsigned char preset, double voltage, double current, double* heldVoltage,
+                           double* heldCurrent);
+// Read's work for channel index `ch`: one monitor sweep, shown.
+TMI_MonitorReading RailmonReadChannel(int panel, int ch);
+// The reading last shown for channel index `ch` (Read, a tick, a script),
+// or none before the first.
+const TMI_MonitorReading& RailmonLatestReading(int ch);
+// The main output switched to what its switch shows, read back and shown.
+void RailmonSwitchMainOutput(int panel);

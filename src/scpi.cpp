@@ -581,23 +581,35 @@ struct ScpiRun {
         }
         const std::span<const std::string_view> typed(header.nodes.data(), header.count);
         ScpiCall call(client, context);
+        // Several rows may share a header with other parameters (VOLT? MAX
+        // and VOLT? (@2)): the first whose parameters parse runs; when none
+        // does, the first one's error is the one reported.
         const ScpiCommand* command = nullptr;
+        int firstError = 0;
+        bool matched = false;
         for (const ScpiCommand& candidate : table) {
             Pattern pattern;
             int suffix = 1;
-            if (candidate.handler && parsePattern(candidate.pattern, pattern) && pattern.query == header.query &&
-                pattern.common == header.common && matchFrom(pattern, 0, typed, suffix)) {
+            if (!candidate.handler || !parsePattern(candidate.pattern, pattern) || pattern.query != header.query ||
+                pattern.common != header.common || !matchFrom(pattern, 0, typed, suffix))
+                continue;
+            if (!matched && suffix < 1)
+                return client.error(-114);
+            matched = true;
+            call.suffix_ = suffix;
+            call.params_ = {};
+            const int error = parameters(candidate, trimmed(text), call);
+            if (error == 0) {
                 command = &candidate;
-                call.suffix_ = suffix;
                 break;
             }
+            if (firstError == 0)
+                firstError = error;
         }
-        if (!command)
+        if (!matched)
             return client.error(-113);
-        if (call.suffix_ < 1)
-            return client.error(-114);
-        if (const int error = parameters(*command, trimmed(text), call); error != 0)
-            return client.error(error);
+        if (!command)
+            return client.error(firstError);
         command->handler(call);
         if (call.answered_) {
             if (!response.empty())

@@ -7,5 +7,6 @@ set(RAILMON_APP_SOURCES
   log_file.cpp
   metrics_export.cpp
   panel_marks.cpp
+  remote_control.cpp
   scpi.cpp
   status_line.cpp)

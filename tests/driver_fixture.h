@@ -10,12 +10,14 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 inline std::string fakeDir(const std::string& variant)
@@ -29,10 +31,12 @@ protected:
     {
         logDir_ = makeTempDir();
         logPath_ = logDir_ + "/calls.log";
+        // Every test starts from the fake's defaults, whatever an earlier
+        // test in this process set and left behind: a hand-kept list of
+        // names misses the next setting someone adds.
+        for (const std::string& name : fakeSettings())
+            unsetenv(name.c_str());
         setenv("TMI_FAKE_LOG", logPath_.c_str(), 1);
-        for (const char* name : {"TMI_FAKE_HANDLE", "TMI_FAKE_MAINOUT", "TMI_FAKE_PRESET", "TMI_FAKE_CVCC",
-                                 "TMI_FAKE_MONI_FAIL", "TMI_FAKE_CLAMP"})
-            unsetenv(name);
         TMI_APIDll = nullptr;
         TMI_DeviceId = 0;
         TMI_Initialize();
@@ -46,6 +50,17 @@ protected:
         close();
         unsetenv("LD_LIBRARY_PATH");
         std::filesystem::remove_all(logDir_);
+    }
+
+    static std::vector<std::string> fakeSettings()
+    {
+        std::vector<std::string> names;
+        for (char** entry = environ; *entry; ++entry) {
+            const std::string_view text(*entry);
+            if (text.starts_with("TMI_FAKE_"))
+                names.emplace_back(text.substr(0, text.find('=')));
+        }
+        return names;
     }
 
     // TMI_Close runs once in a program and leaves the unloaded library's

@@ -334,12 +334,15 @@ TEST_F(Monitoring, UnwritableWorkingDirectoryIsReportedOnceAndLoggingStartsWhenI
 TEST_F(Monitoring, ExitEndsTheLoopOnlyOnCommit)
 {
     bool stillRunning = false;
-    QTimer::singleShot(0, [] { ExitCB(pnl, 0, 2, nullptr, 0, 0); });
-    QTimer::singleShot(50, [&] {
+    // The timers die with this test: one outliving it would quit the loop,
+    // or leave a quit asked for, in whichever test runs 5 s later.
+    QObject scope;
+    QTimer::singleShot(0, &scope, [] { ExitCB(pnl, 0, 2, nullptr, 0, 0); });
+    QTimer::singleShot(50, &scope, [&] {
         stillRunning = true;
         ExitCB(pnl, 0, EVENT_COMMIT, nullptr, 0, 0);
     });
-    QTimer::singleShot(5000, [] { QuitUserInterface(1); }); // a safety net only
+    QTimer::singleShot(5000, &scope, [] { QuitUserInterface(1); }); // a safety net only
     EXPECT_EQ(RunUserInterface(), 0);
     EXPECT_TRUE(stillRunning);
 }

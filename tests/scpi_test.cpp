@@ -72,6 +72,9 @@ const ScpiCommand kSupply[] = {
     {"STATus:QUEStionable:INSTrument:ISUMmary#:CONDition?",
      [](ScpiCall& c) { c.answer("isum" + std::to_string(c.suffix())); }},
     {"*IDN?", [](ScpiCall& c) { c.answer("railmon,test"); }},
+    // One header, two forms: a limit word and a channel list, or the list alone.
+    {"[SOURce:]VOLTage?", [](ScpiCall& c) { record(c, "VOLT? limit"); }, {ScpiArg::Number, ScpiArg::Channels}},
+    {"[SOURce:]VOLTage?", [](ScpiCall& c) { record(c, "VOLT? list"); }, {ScpiArg::Channels}},
 };
 
 struct Session {
@@ -375,4 +378,19 @@ TEST(ScpiTable, FaultsOfATableAreNamed)
                   "CURRent: more parameters required than allowed",
                   "OUTPut: a parameter after the end of the list",
               }));
+}
+
+TEST(ScpiTable, RowsSharingAHeaderRunTheFirstWhoseParametersParse)
+{
+    Session s;
+    const std::pair<const char*, const char*> taken[] = {
+        {"VOLT?", "VOLT? limit"},
+        {"VOLT? MAX", "VOLT? limit MAX"},
+        {"VOLT? MIN,(@2)", "VOLT? limit MIN,(@2)"},
+        {"VOLT? (@3,4)", "VOLT? list (@3,4)"},
+    };
+    s.expectTaken(taken);
+    // No row takes these: the first row's error is reported, once.
+    const std::pair<std::string, int> refused[] = {{"VOLT? CH1", -224}, {"VOLT? 1,(@1),2", -108}};
+    s.expectRefused(refused);
 }

@@ -416,6 +416,16 @@ void endWaitingLook()
     gLook = {};
 }
 
+void setProgramDimmed(QWidget* widget, bool dimmed)
+{
+    gLook.madeUnavailable.removeAll(widget);
+    if (!dimmed && gLook.shown && takesInput(widget)) {
+        gLook.madeUnavailable.append(widget);
+        return;
+    }
+    widget->setEnabled(!dimmed);
+}
+
 void commitWhileCallbackRuns(int panel, int control, std::function<void()> commit)
 {
     Control* c = findControl(panel, control);

@@ -20,6 +20,8 @@
 
 #include <functional>
 
+class QWidget;
+
 // True while the loop's thread waits for a call.
 bool instrumentCallUnderWay();
 
@@ -33,3 +35,8 @@ bool takeWaitingCommit(int& panel, int& control);
 
 // Ends the look of waiting at once (a panel is shown, or discarded).
 void endWaitingLook();
+
+// ATTR_DIMMED: a dimmed control is not made available again when the look
+// of waiting ends, and one undimmed while the look is shown waits for its
+// end like the others.
+void setProgramDimmed(QWidget* widget, bool dimmed);

@@ -135,6 +135,12 @@ void NumericControl::setProgramTip(const QString& tip)
     updateLook();
 }
 
+void NumericControl::setNote(const QString& note)
+{
+    note_ = note;
+    updateLook();
+}
+
 QString NumericControl::textFromValue(double value) const
 {
     if (!hasValue_)
@@ -326,6 +332,8 @@ void NumericControl::updateLook()
         tips << QStringLiteral("No value: none was reported and none was entered.");
     if (programTip_.isEmpty() && !baseTip_.isEmpty())
         tips << baseTip_;
+    if (!note_.isEmpty())
+        tips << note_;
     // Through the palette and a frame drawn over the field, not a style
     // sheet: that hands the whole field to Qt's style-sheet style, which
     // draws it up to 3 px lower and with flat arrows, so a marked field

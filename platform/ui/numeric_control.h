@@ -41,6 +41,9 @@ public:
     // or -1 for none) and a tooltip. Either ends a pending state.
     void setProgramColour(int rgb);
     void setProgramTip(const QString& tip);
+    // A line below all else the tooltip says (ATTR_TOOLTIP_NOTE); leaves a
+    // pending entry pending.
+    void setNote(const QString& note);
 
     bool hasValue() const { return hasValue_; }
     bool pending() const { return pending_; }
@@ -97,4 +100,5 @@ private:
     QColor fill_; // the field's colour; invalid for the window's own
     QString programTip_;
     QString baseTip_;
+    QString note_;
 };

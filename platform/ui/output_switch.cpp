@@ -83,6 +83,12 @@ void OutputSwitch::setProgramTip(const QString& tip)
     updateLook();
 }
 
+void OutputSwitch::setNote(const QString& note)
+{
+    note_ = note;
+    updateLook();
+}
+
 QSize OutputSwitch::sizeHint() const
 {
     const QFontMetrics metrics(font());
@@ -140,6 +146,8 @@ void OutputSwitch::updateLook()
         tips << programTip_;
     if (!baseTip_.isEmpty())
         tips << baseTip_;
+    if (!note_.isEmpty())
+        tips << note_;
     shownTip_ = tips.join(QLatin1Char('\n'));
     setToolTip(shownTip_);
     announceDescriptionChanged(this);

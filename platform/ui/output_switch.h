@@ -32,6 +32,8 @@ public:
     void setProgramColour(int rgb);
     int programColour() const { return programColour_; }
     void setProgramTip(const QString& tip);
+    // A line below all else the tooltip says (ATTR_TOOLTIP_NOTE).
+    void setNote(const QString& note);
     // The state shown is the last one confirmed, no longer known to hold
     // (the instrument stopped answering): shown faded, with a question mark.
     // Cleared by the next state shown or click.
@@ -48,6 +50,6 @@ private:
     bool noState_ = false;
     bool stale_ = false;
     int programColour_ = -1;
-    QString programTip_, baseTip_;
+    QString programTip_, baseTip_, note_;
     QString shownTip_; // the tooltip as the switch last set it
 };

@@ -21,6 +21,12 @@ struct Control {
     // What its commits do while the program waits for its instrument
     // (ATTR_WHILE_WAITING).
     int whileWaiting = 0;
+    // The tooltip of a control that composes none of its own: the panel
+    // file's (kept when first replaced), the program's ATTR_TOOLTIP_TEXT
+    // instead of it, and ATTR_TOOLTIP_NOTE below either.
+    QString ownTip, programTip, note;
+    bool ownTipKept = false, hasProgramTip = false;
+    bool dimmed = false; // ATTR_DIMMED
 };
 
 struct Panel {

@@ -453,6 +453,13 @@ int SetCtrlAttribute(int panel, int control, int attribute, int value)
         c->whileWaiting = value;
         return 0;
     }
+    if (attribute == ATTR_DIMMED) {
+        if (!widget)
+            return UIE_BAD_ATTRIBUTE;
+        c->dimmed = value != 0;
+        setProgramDimmed(widget, c->dimmed);
+        return 0;
+    }
     if (attribute == ATTR_STALE) {
         if (auto* output = qobject_cast<OutputSwitch*>(widget)) {
             output->setStale(value != 0);
@@ -491,17 +498,40 @@ int SetCtrlAttribute(int panel, int control, int attribute, const char* value)
     if (!c)
         return missingControl(panel);
     auto* widget = qobject_cast<QWidget*>(c->object);
-    if (attribute != ATTR_TOOLTIP_TEXT || !widget || !value)
+    if ((attribute != ATTR_TOOLTIP_TEXT && attribute != ATTR_TOOLTIP_NOTE) || !widget || !value)
         return UIE_BAD_ATTRIBUTE;
+    const QString text = QString::fromUtf8(value);
+    const bool note = attribute == ATTR_TOOLTIP_NOTE;
     if (auto* numeric = qobject_cast<NumericControl*>(widget)) {
-        numeric->setProgramTip(QString::fromUtf8(value));
+        if (note)
+            numeric->setNote(text);
+        else
+            numeric->setProgramTip(text);
         return 0;
     }
     if (auto* output = qobject_cast<OutputSwitch*>(widget)) {
-        output->setProgramTip(QString::fromUtf8(value));
+        if (note)
+            output->setNote(text);
+        else
+            output->setProgramTip(text);
         return 0;
     }
-    widget->setToolTip(QString::fromUtf8(value));
+    if (!c->ownTipKept) {
+        c->ownTip = widget->toolTip();
+        c->ownTipKept = true;
+    }
+    if (note) {
+        c->note = text;
+    } else {
+        c->programTip = text;
+        c->hasProgramTip = true;
+    }
+    QStringList tips;
+    if (const QString& base = c->hasProgramTip ? c->programTip : c->ownTip; !base.isEmpty())
+        tips << base;
+    if (!c->note.isEmpty())
+        tips << c->note;
+    widget->setToolTip(tips.join(QLatin1Char('\n')));
     return 0;
 }
 
@@ -521,6 +551,9 @@ int GetCtrlAttribute(int panel, int control, int attribute, int* value)
             *value = numeric->decimals();
             return 0;
         }
+    } else if (attribute == ATTR_DIMMED) {
+        *value = c->dimmed ? 1 : 0;
+        return 0;
     } else if (attribute == ATTR_STALE) {
         if (auto* readout = qobject_cast<Readout*>(c->object)) {
             *value = readout->stale() ? 1 : 0;
@@ -541,6 +574,13 @@ int GetCtrlAttribute(int panel, int control, int attribute, double* value)
         return missingControl(panel);
     if (!value)
         return UIE_BAD_ARGUMENT;
+    if (attribute == ATTR_MIN_VALUE || attribute == ATTR_MAX_VALUE) {
+        auto* spin = qobject_cast<QDoubleSpinBox*>(c->object);
+        if (!spin)
+            return UIE_BAD_ATTRIBUTE;
+        *value = attribute == ATTR_MIN_VALUE ? spin->minimum() : spin->maximum();
+        return 0;
+    }
     auto* timer = qobject_cast<TimerControl*>(c->object);
     if (attribute != ATTR_INTERVAL || !timer)
         return UIE_BAD_ATTRIBUTE;

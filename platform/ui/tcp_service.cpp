@@ -479,6 +479,22 @@ int DisconnectTCPClient(int client)
     return 0;
 }
 
+int CloseTCPClient(int client)
+{
+    Client* c = openClient(client);
+    if (!c)
+        return UIE_TCP_BAD_CLIENT;
+    c->cut = true;
+    c->dataDue = false;
+    // Qt sends what is queued, then the FIN; its disconnected signal then
+    // makes the TCP_DISCONNECT due (peerGone), at once when nothing was
+    // queued.
+    c->socket->disconnectFromHost();
+    if (c->socket->state() == QAbstractSocket::UnconnectedState)
+        peerGone(client);
+    return 0;
+}
+
 int GetTCPPeerAddr(int client, char* text, int size)
 {
     const Client* c = findClient(client);

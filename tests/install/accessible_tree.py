@@ -16,8 +16,10 @@ from atspi_panel import application, fail, settle, shown_text, walk
 
 CHANNELS = ("CH +18V", "CH -18V", "CH +6V", "CH -6V")
 PER_CHANNEL = ("enabled", "set voltage", "set current", "voltage", "current", "mode")
-PANEL_WIDE = ("Main output", "Set", "Read", "Interval", "Timer", "Log to railmon.log", "Exit", "Current chart",
-              "Voltage chart", "Supply status", "Readings status", "Log status", "Export status")
+PANEL_WIDE = ("Main output", "Set", "Read", "Interval", "Timer", "Log to railmon.log", "Remote control", "Exit",
+              "Current chart",
+              "Voltage chart", "Supply status", "Readings status", "Log status", "Export status",
+              "Remote control status")
 MODES = {0: "CV", 1: "CC", 2: "OFF"}
 
 announced = []

@@ -235,6 +235,11 @@ int DisconnectTCPClient(int)
     return UIE_TCP_NOT_AVAILABLE;
 }
 
+int CloseTCPClient(int)
+{
+    return UIE_TCP_NOT_AVAILABLE;
+}
+
 int GetTCPPeerAddr(int, char*, int)
 {
     return UIE_TCP_NOT_AVAILABLE;

@@ -14,10 +14,15 @@ enum {
 
 // Control, panel and trace attributes.
 enum {
-    ATTR_TEXT_BGCOLOR = 1020,  // background behind a control's text, int colour
-    ATTR_TOOLTIP_TEXT = 1030,  // text shown when the pointer rests on a control
-    ATTR_TITLE = 1040,         // a panel's window title, string
-    ATTR_PRECISION = 1050,     // decimals a numeric control shows, int (read only)
+    ATTR_TEXT_BGCOLOR = 1020, // background behind a control's text, int colour
+    ATTR_TOOLTIP_TEXT = 1030, // text shown when the pointer rests on a control
+    ATTR_TITLE = 1040,        // a panel's window title, string
+    ATTR_PRECISION = 1050,    // decimals a numeric control shows, int (read only)
+    // The least and the greatest value a numeric control takes, double (read
+    // only): what the panel file gives it, so a program checks a value it
+    // did not get from the operator against the same range.
+    ATTR_MIN_VALUE = 1060,
+    ATTR_MAX_VALUE = 1061,
     ATTR_INTERVAL = 1270,      // timer interval, double [s]
     ATTR_TRACE_LG_TEXT = 1276, // trace label in a chart's legend, string
     // An indicator (or a switch) shows its value greyed, as no longer
@@ -27,6 +32,14 @@ enum {
     // What a control's commit does while the program waits for its
     // instrument (CallInstrument); int, one of the VAL_WHILE_WAITING_ values.
     ATTR_WHILE_WAITING = 1910,
+    // The control is shown unavailable and takes no input from the operator
+    // while the program's own writes still reach it; int, non-zero for
+    // dimmed. It stays so through a wait for the instrument.
+    ATTR_DIMMED = 1920,
+    // A line the program adds below whatever else a control's tooltip says
+    // (the panel file's text, the program's ATTR_TOOLTIP_TEXT, the control's
+    // own notes), which neither replaces; string, "" for none.
+    ATTR_TOOLTIP_NOTE = 1930,
 };
 
 // Values of ATTR_WHILE_WAITING.
@@ -213,6 +226,10 @@ int GetTCPOutputPending(int client);
 // Closes the connection at once; output not yet sent is dropped. The client
 // still gets its TCP_DISCONNECT, after this has returned.
 int DisconnectTCPClient(int client);
+// Closes the connection once the output queued so far has been sent, so a
+// last answer (why it is refused) reaches the peer; nothing more is read
+// or written. Its TCP_DISCONNECT follows once the connection is closed.
+int CloseTCPClient(int client);
 // The peer's address and port, "127.0.0.1:54321" or "[::1]:54321"; 0, or
 // UIE_BAD_ARGUMENT when `size` bytes cannot hold it with its terminating 0.
 int GetTCPPeerAddr(int client, char* text, int size);
