@@ -4,7 +4,7 @@ goal, met. `make bench` runs it; the raw outputs go to BUILD/bench/results/.
 
     bench/run_bench.py BUILD [--only NAME,...] [--length-ticks N] [--pace-seconds S]
 
-NAME: ticks, pace, startup, callgrind, plot, plot-memory, length, slow.
+NAME: ticks, pace, startup, callgrind, plot, plot-memory, length, slow, remote.
 """
 import argparse
 import json
@@ -18,6 +18,7 @@ import tempfile
 import time
 
 from slow_supply import slow_supply
+from remote_control import remote_control
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 INTERVAL = 0.05  # [s] the fastest interval the panel allows
@@ -273,7 +274,7 @@ def plot_memory(build, results, table):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("build")
-    parser.add_argument("--only", default="ticks,pace,startup,callgrind,plot,plot-memory,length,slow")
+    parser.add_argument("--only", default="ticks,pace,startup,callgrind,plot,plot-memory,length,slow,remote")
     parser.add_argument("--length-ticks", type=int, default=1000000)
     parser.add_argument("--pace-seconds", type=float, default=60)
     args = parser.parse_args()
@@ -299,6 +300,8 @@ def main():
         length(build, results, table, args.length_ticks)
     if "slow" in wanted:
         slow_supply(build, lambda name: find(build, name), results, table)
+    if "remote" in wanted:
+        remote_control(build, lambda name: find(build, name), results, table)
     table.print()
     with open(os.path.join(results, "table.md"), "w") as f:
         sys.stdout = f
