@@ -59,7 +59,7 @@ TEST_F(LongRun, SoakLogsEveryTickAndHoldsItsMemory)
 {
     // The runtime's fastest pace (1 ms), fifty times what the interval control
     // offers, so days of logging fit in minutes.
-    const long ticks = kSanitized ? 20000 : 200000, every = ticks / 20;
+    const long ticks = kSanitized ? 20000 : 120000, every = ticks / 20;
     HarnessOptions options = simulated("click:SwitchOnOffCB;click:LogToFileCB;interval:0.001;click:TimerOnOffCB");
     options.env["RAILMON_REPORT_TICKS"] = "0";
     options.env["RAILMON_EXIT_AFTER_TICKS"] = std::to_string(ticks);
