@@ -37,7 +37,7 @@ def environment(workdir, build, extra=None):
     """As run_bench.py's pace part runs the harness: the simulated supply
     with its noise, so each tick's new points move the charts."""
     env = dict(os.environ, QT_QPA_PLATFORM="offscreen", RAILMON_LOCK_DIR=workdir, XDG_RUNTIME_DIR=workdir,
-               RAILMON_PANEL_DIR=os.path.join(build, "bin"), TMI_SIM_STATE=os.path.join(workdir, "sim.state"),
+               XDG_CONFIG_HOME=workdir, RAILMON_PANEL_DIR=os.path.join(build, "bin"), TMI_SIM_STATE=os.path.join(workdir, "sim.state"),
                LD_LIBRARY_PATH=os.path.join(build, "bin"))
     env.update(extra or {})
     return env

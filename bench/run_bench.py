@@ -60,6 +60,8 @@ def harness_env(workdir, build, extra):
         # benchmarks does not refuse them the (simulated) supply.
         "XDG_RUNTIME_DIR": workdir,
         "RAILMON_LOCK_DIR": workdir,
+        # Protection levels of its own, never those armed on this bench.
+        "XDG_CONFIG_HOME": workdir,
     })
     env.update(extra)
     return env
@@ -102,6 +104,14 @@ def ticks(build, results, table):
         ms = b["real_time"] / 1000.0
         table.add(f"first logged tick, {label}", f"{ms:.3f} ms",
                   "<= 1 ms (no tick lost at 0.05 s)", ms <= 1.0)
+    b = runs["BM_ProtectionReadingToOff/iterations:2000/manual_time"]
+    table.add("protection: offending reading's end to the off call's start, 0 ms/call",
+              f"p50 {b['p50_us']:.1f} us, p99 {b['p99_us']:.1f} us, max {b['max_us']:.1f} us",
+              "<= 20 us", b["p50_us"] <= 20.0)
+    medians = {armed: runs[f"BM_TickProtected/armed:{armed}_median"]["real_time"] for armed in (0, 4)}
+    table.add("protection: tick, 4 channels, none / 4 armed (median of 5)",
+              f"{medians[0]:.2f} / {medians[4]:.2f} us = {medians[4] - medians[0]:+.2f} us",
+              "<= 2 us more", medians[4] - medians[0] <= 2.0)
     for name, label in (("BM_TickWithLogging/logging:1", "tick, in-process, logging on"),
                         ("BM_LoadPanel", "load the panel"),
                         ("BM_BindLibrary", "bind the library")):

@@ -71,8 +71,8 @@ class Railmon:
     def __init__(self, build, build_find, workdir, display, library_dir, env):
         root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
         self.env = dict(os.environ, DISPLAY=display, LD_LIBRARY_PATH=library_dir, RAILMON_PANEL_DIR=root,
-                        RAILMON_LOCK_DIR=workdir, XDG_RUNTIME_DIR=workdir, TMI_SIM_STATE=os.path.join(
-                            workdir, "sim.state"), TMI_SIM_NOISE="0", **env)
+                        RAILMON_LOCK_DIR=workdir, XDG_RUNTIME_DIR=workdir, XDG_CONFIG_HOME=workdir,
+                        TMI_SIM_STATE=os.path.join(workdir, "sim.state"), TMI_SIM_NOISE="0", **env)
         self.env.pop("QT_QPA_PLATFORM", None)
         self.display = display
         self.process = subprocess.Popen([Railmon.program or build_find("railmon")], cwd=workdir, env=self.env,

@@ -24,6 +24,10 @@ struct ChannelExport {
     double setVolts = std::nan(""); // setpoints as the supply last confirmed them
     double setAmps = std::nan("");
     long silentSweeps = 0;
+    bool tripped = false;
+    double protectVolts = std::nan(""); // armed levels; NaN: not armed
+    double protectAmps = std::nan("");
+    bool ccTrip = false;
 };
 struct ExportFacts {
     ChannelExport channel[CHANNELS];
@@ -104,6 +108,17 @@ std::string exposition(const ExportFacts& facts, const std::string& model, bool 
          }},
         {"railmon_sweeps_without_reading_total", "counter", "Monitor sweeps of the channel that delivered no reading.",
          [](const ChannelExport& c, const ExportFacts&, int) { return static_cast<double>(c.silentSweeps); }},
+        {"railmon_protection_tripped", "gauge",
+         "1 when a reading of the channel tripped railmon's protection and the trip is not cleared, else 0.",
+         [](const ChannelExport& c, const ExportFacts&, int) { return c.tripped ? 1.0 : 0.0; }},
+        {"railmon_protection_voltage_level_volts", "gauge",
+         "Armed over-voltage level of the channel, on the magnitude; no sample when not armed.",
+         [](const ChannelExport& c, const ExportFacts&, int) { return c.protectVolts; }},
+        {"railmon_protection_current_level_amperes", "gauge",
+         "Armed over-current level of the channel, on the magnitude; no sample when not armed.",
+         [](const ChannelExport& c, const ExportFacts&, int) { return c.protectAmps; }},
+        {"railmon_protection_cc_trip_armed", "gauge", "1 when the channel trips on CC instead of limiting, else 0.",
+         [](const ChannelExport& c, const ExportFacts&, int) { return c.ccTrip ? 1.0 : 0.0; }},
     };
     for (const PerChannel& metric : perChannel) {
         family(metric.name, metric.type, metric.help);
@@ -182,6 +197,15 @@ void exportSetpoints(int ch, double volts, double amps)
 void exportMainOutput(int state)
 {
     gExport.mainOutput = state;
+}
+
+void exportProtection(int ch, bool tripped, double voltageLevel, double currentLevel, bool ccArmed)
+{
+    ChannelExport& c = gExport.channel[ch];
+    c.tripped = tripped;
+    c.protectVolts = voltageLevel;
+    c.protectAmps = currentLevel;
+    c.ccTrip = ccArmed;
 }
 
 void exportTick()

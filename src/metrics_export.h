@@ -18,6 +18,9 @@ void exportReading(int ch, const TMI_MonitorReading& reading);
 void exportSetpoints(int ch, double volts, double amps);
 void exportMainOutput(int state); // -1: none reported
 void exportTick();
+// A channel's protection: whether it tripped, its armed levels (NaN: that
+// limit is not armed) and whether it trips on CC.
+void exportProtection(int ch, bool tripped, double voltageLevel, double currentLevel, bool ccArmed);
 
 // Hands the newest state to the writer, if there is an export, and shows
 // the export's status field.

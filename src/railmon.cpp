@@ -8,6 +8,7 @@
 #include "log_file.h"
 #include "metrics_export.h"
 #include "panel_marks.h"
+#include "protection.h"
 #include "remote_control.h"
 #include "status_line.h"
 
@@ -258,6 +259,9 @@ void setMaskBit(int ch, int ison)
 
 // Each channel's reading as last shown, for a script's FETCh?.
 TMI_MonitorReading gLatest[CHANNELS];
+// The main output state the supply last reported, shown again when the
+// switch refuses a click.
+unsigned char gReportedOutput = NO_OUTPUT_STATE;
 
 // Shows a reading on its channel's three indicators.
 void showReading(int panel, int ch, const TMI_MonitorReading& reading)
@@ -351,6 +355,7 @@ int main(int argc, char* argv[])
     showLogStatus();
 
     TMI_Invoke(TMI_MainOutputQ, TMI_DeviceId, &MainOutput);
+    gReportedOutput = MainOutput;
     showMainOutput(pnl, PANEL_MAINOUTPUT, MainOutput, -1);
     exportMainOutput(MainOutput == NO_OUTPUT_STATE ? -1 : MainOutput);
 
@@ -379,6 +384,7 @@ int main(int argc, char* argv[])
         GetCtrlVal(pnl, radiob[ch], &ison);
         setMaskBit(ch, ison);
     }
+    ProtectionSetUp(pnl);
     MetricsOpen();
     RemoteSetUp(pnl, remote);
 
@@ -414,6 +420,7 @@ int CVICALLBACK ReadCB(int panel, int, int event, void*, int, int)
         delivered += !TMI_NoReading(reading);
     }
     showReadingsStatus(swept, delivered, false);
+    ProtectionShowState();
     exportChanged();
     return 0;
 }
@@ -433,6 +440,9 @@ int CVICALLBACK TimerCB(int panel, int, int event, void*, int, int)
         const TMI_MonitorReading reading = TMI_MonitorSweep(ch);
         voltage[ch] = reading.voltage;
         current[ch] = reading.current;
+        // Before anything else: a trip's off call is the next call, and
+        // showing the reading waits for it.
+        ProtectionCheck(panel, ch, reading);
         showReading(panel, ch, reading);
         ++swept;
         delivered += !TMI_NoReading(reading);
@@ -445,6 +455,7 @@ int CVICALLBACK TimerCB(int panel, int, int event, void*, int, int)
     PlotStripChart(panel, PANEL_ICHART, current, CHANNELS, 0, 0, VAL_DOUBLE);
     PlotStripChart(panel, PANEL_VCHART, voltage, CHANNELS, 0, 0, VAL_DOUBLE);
     showReadingsStatus(swept, delivered, true);
+    ProtectionShowState();
     exportTick();
     exportChanged();
     return 0;
@@ -463,6 +474,7 @@ int CVICALLBACK TimerOnOffCB(int panel, int control, int event, void*, int, int)
         SuspendTimerCallbacks();
         printf("Disabling timer....\n");
     }
+    ProtectionShowState();
     return 0;
 }
 
@@ -491,6 +503,7 @@ int CVICALLBACK LogToFileCB(int panel, int control, int event, void*, int, int)
 TMI_MonitorReading RailmonReadChannel(int panel, int ch)
 {
     const TMI_MonitorReading reading = TMI_MonitorSweep(ch);
+    ProtectionCheck(panel, ch, reading);
     showReading(panel, ch, reading);
     return reading;
 }
@@ -582,6 +595,23 @@ int CVICALLBACK SetPresetCB(int panel, int control, int event, void*, int, int)
 
 namespace {
 
+// The main output's state read back after switching it to `state`, and
+// shown. `evenStopping`: as the switching.
+void readBackMainOutput(int panel, int control, unsigned char state, bool evenStopping)
+{
+    // What the switch shows is what the supply then reports, not the click.
+    unsigned char reported = NO_OUTPUT_STATE;
+    if (evenStopping)
+        TMI_Call(TMI_MainOutputQ, TMI_DeviceId, &reported);
+    else
+        TMI_Invoke(TMI_MainOutputQ, TMI_DeviceId, &reported);
+    gReportedOutput = reported;
+    showMainOutput(panel, control, reported, state);
+    exportMainOutput(reported == NO_OUTPUT_STATE ? -1 : reported);
+    markAllReadingsStale(panel);
+    exportChanged();
+}
+
 // The main output switched to what the switch shows, read back and shown.
 // `evenStopping`: a switch-off the operator asked for while railmon waited
 // is made even when a stop came too.
@@ -593,16 +623,7 @@ void switchMainOutput(int panel, int control, bool evenStopping)
         TMI_Call(TMI_MainOutput, TMI_DeviceId, state);
     else
         TMI_Invoke(TMI_MainOutput, TMI_DeviceId, state);
-    // What the switch shows is what the supply then reports, not the click.
-    unsigned char reported = NO_OUTPUT_STATE;
-    if (evenStopping)
-        TMI_Call(TMI_MainOutputQ, TMI_DeviceId, &reported);
-    else
-        TMI_Invoke(TMI_MainOutputQ, TMI_DeviceId, &reported);
-    showMainOutput(panel, control, reported, state);
-    exportMainOutput(reported == NO_OUTPUT_STATE ? -1 : reported);
-    markAllReadingsStale(panel);
-    exportChanged();
+    readBackMainOutput(panel, control, state, evenStopping);
 }
 
 } // namespace
@@ -610,6 +631,15 @@ void switchMainOutput(int panel, int control, bool evenStopping)
 void RailmonSwitchMainOutput(int panel)
 {
     switchMainOutput(panel, PANEL_MAINOUTPUT, false);
+}
+
+void RailmonSwitchMainOutputOff(int panel)
+{
+    // The call first, the panel after: nothing that only shows it delays it.
+    const unsigned char off = 0;
+    TMI_Call(TMI_MainOutput, TMI_DeviceId, off);
+    SetCtrlVal(panel, PANEL_MAINOUTPUT, off);
+    readBackMainOutput(panel, PANEL_MAINOUTPUT, off, true);
 }
 
 void TMI_HonourWaitingRequests(void)
@@ -624,6 +654,16 @@ int CVICALLBACK SwitchOnOffCB(int panel, int control, int event, void*, int, int
 {
     if (event != EVENT_COMMIT)
         return 0;
+    int on = 0;
+    GetCtrlVal(panel, control, &on);
+    // Latched off: the click changes nothing at the supply; the switch
+    // shows why, and the operator may clear the trip, which still leaves
+    // the outputs off.
+    if (on && !ProtectionRefusesOn().empty()) {
+        showMainOutput(panel, control, gReportedOutput, -1);
+        ProtectionConfirmClear();
+        return 0;
+    }
     switchMainOutput(panel, control, false);
     noteRemoteChange(panel, control, {});
     return 0;
@@ -645,6 +685,7 @@ int CVICALLBACK SetMaskCB(int panel, int control, int event, void*, int, int)
             break;
         }
     }
+    ProtectionShowState();
     exportChanged();
     return 0;
 }

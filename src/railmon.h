@@ -142,3 +142,6 @@ TMI_MonitorReading RailmonReadChannel(int panel, int ch);
 const TMI_MonitorReading& RailmonLatestReading(int ch);
 // The main output switched to what its switch shows, read back and shown.
 void RailmonSwitchMainOutput(int panel);
+// The main output switched off now, even while stopping, read back and
+// shown: the first library call made is TMI_MainOutput with the off state.
+void RailmonSwitchMainOutputOff(int panel);

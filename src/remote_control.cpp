@@ -3,7 +3,9 @@
 #include "metrics_export.h"
 #include "number_text.h"
 #include "panel_marks.h"
+#include "protection.h"
 #include "railmon.h"
+#include "remote_commands.h"
 #include "scpi.h"
 #include "status_line.h"
 
@@ -439,6 +441,8 @@ void setOutput(ScpiCall& call)
 {
     if (call.count() > 1)
         return call.error(-221, "Settings conflict;the main output switches every channel: OUTP:CHAN");
+    if (const std::string why = ProtectionRefusesOn(); call.boolean(0) && !why.empty())
+        return call.error(-221, "Settings conflict;" + why + ": clear it first (OUTP:PROT:CLE)");
     switchMain(call.boolean(0));
     noteChange(call.boolean(0) ? "OUTP ON" : "OUTP OFF", {PANEL_MAINOUTPUT});
 }
@@ -654,6 +658,35 @@ void lockPanel(ScpiCall& call)
     setMode(call, Mode::Locked, "SYST:RWL");
 }
 
+} // namespace
+
+std::vector<int> RemoteChannelsOf(ScpiCall& call, std::size_t i)
+{
+    return channelsOf(call, i);
+}
+
+double RemoteValueFor(ScpiCall& call, std::size_t i, int control)
+{
+    return valueFor(call, i, control);
+}
+
+std::string RemoteChannelText(const std::vector<int>& channels)
+{
+    return channelText(channels);
+}
+
+void RemoteNoteChange(const std::string& what, std::initializer_list<int> controls)
+{
+    noteChange(what, controls);
+}
+
+void RemoteNoteSetRemotely(int control)
+{
+    noteSetRemotely(control);
+}
+
+namespace {
+
 using A = ScpiArg;
 const ScpiCommand kSupply[] = {
     {"*IDN?", identify, {}, 0},
@@ -672,6 +705,19 @@ const ScpiCommand kSupply[] = {
     {"INSTrument[:SELect]", selectByName, {A::Word}, 1},
     {"INSTrument[:SELect]?", querySelected, {}, 0},
     {"SYSTem:CHANnel:COUNt?", channelCount, {}, 0},
+    {"[SOURce:]VOLTage:PROTection[:LEVel]", RemoteSetVoltageProtection, {A::Volts, A::Channels}, 1},
+    {"[SOURce:]VOLTage:PROTection[:LEVel]?", RemoteQueryVoltageProtection, {A::Channels}, 0},
+    {"[SOURce:]VOLTage:PROTection:STATe", RemoteArmVoltageProtection, {A::Boolean, A::Channels}, 1},
+    {"[SOURce:]VOLTage:PROTection:STATe?", RemoteQueryVoltageProtectionArmed, {A::Channels}, 0},
+    {"[SOURce:]VOLTage:PROTection:TRIPped?", RemoteQueryVoltageTripped, {A::Channels}, 0},
+    {"[SOURce:]CURRent:PROTection[:LEVel]", RemoteSetCurrentProtection, {A::Amperes, A::Channels}, 1},
+    {"[SOURce:]CURRent:PROTection[:LEVel]?", RemoteQueryCurrentProtection, {A::Channels}, 0},
+    {"[SOURce:]CURRent:PROTection:STATe", RemoteArmCurrentProtection, {A::Boolean, A::Channels}, 1},
+    {"[SOURce:]CURRent:PROTection:STATe?", RemoteQueryCurrentProtectionArmed, {A::Channels}, 0},
+    {"[SOURce:]CURRent:PROTection:MODE", RemoteSetCurrentProtectionMode, {A::Word, A::Channels}, 1},
+    {"[SOURce:]CURRent:PROTection:MODE?", RemoteQueryCurrentProtectionMode, {A::Channels}, 0},
+    {"[SOURce:]CURRent:PROTection:TRIPped?", RemoteQueryCurrentTripped, {A::Channels}, 0},
+    {"OUTPut:PROTection:CLEar", RemoteClearProtection, {}, 0},
     {"[SOURce:]VOLTage[:LEVel][:IMMediate][:AMPLitude]", setVoltage, {A::Volts, A::Channels}, 1},
     {"[SOURce:]VOLTage[:LEVel][:IMMediate][:AMPLitude]?", queryVoltage, {A::Number, A::Channels}, 0},
     {"[SOURce:]VOLTage[:LEVel][:IMMediate][:AMPLitude]?", queryVoltage, {A::Channels}, 0},

@@ -7,6 +7,9 @@ set(RAILMON_APP_SOURCES
   log_file.cpp
   metrics_export.cpp
   panel_marks.cpp
+  protection.cpp
+  protection_file.cpp
   remote_control.cpp
+  remote_protection.cpp
   scpi.cpp
   status_line.cpp)

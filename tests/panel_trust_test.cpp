@@ -6,6 +6,7 @@
 #include "numeric_control.h"
 #include "panel_edits.h"
 #include "panel_fixture.h"
+#include "protection.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -486,58 +487,88 @@ TEST_F(PanelTrust, ShortcutsReadSetAndExitAndTheTooltipsSayThem)
 TEST_F(PanelTrust, AtTheDefaultAndTheSmallestSizeNothingIsClippedOrOverlaps)
 {
     gMask = 15;
+    // Armed (CH +18V and CH +6V), then tripped by CH +6V: the longest texts
+    // the protection marks, the status field and the switch show.
+    const std::string configHome = workDirectory() + "/config";
+    const char* wasConfigHome = std::getenv("XDG_CONFIG_HOME");
+    const std::string previousConfigHome = wasConfigHome ? wasConfigHome : "";
+    setenv("XDG_CONFIG_HOME", configHome.c_str(), 1);
+    ProtectionSetUp(pnl);
+    std::string why;
+    ProtectionSetLevel(0, PROTECT_VOLTAGE, 18.5, why);
+    ProtectionArm(0, PROTECT_VOLTAGE, true);
+    ProtectionArm(2, PROTECT_CC, true);
+    SetCtrlVal(pnl, PANEL_TIMERONOFF, 1);
+    setenv("TMI_FAKE_CVCC", "0,0,0,0", 1);
     tick();
     const QSize defaultSize = window()->size();
-    for (const QSize& size : {defaultSize, window()->minimumSizeHint()}) {
-        SCOPED_TRACE(std::to_string(size.width()) + "x" + std::to_string(size.height()));
-        window()->resize(size);
-        QApplication::processEvents();
-        // Kept beside the build's programs, to look at.
-        window()->grab().save(QStringLiteral(RAILMON_BIN_DIR "/panel-%1x%2.png").arg(size.width()).arg(size.height()));
-        QList<QWidget*> all;
-        for (QWidget* w : window()->findChildren<QWidget*>())
-            if (w->isVisible() && !w->objectName().isEmpty() && !w->objectName().startsWith("qt_"))
-                all << w;
-        for (QWidget* w : all) {
-            const std::string name = w->objectName().toStdString();
-            // Inside its parent, and as large as it asks to be at least.
-            EXPECT_TRUE(w->parentWidget()->rect().contains(w->geometry())) << name << " is cut by its parent";
-            if (w->property("ctrlId").isValid() && !qobject_cast<TextMessage*>(w)) {
-                EXPECT_GE(w->width(), w->minimumSizeHint().width()) << name;
-                EXPECT_GE(w->height(), w->minimumSizeHint().height()) << name;
+    for (const char* state : {"armed", "tripped"})
+        for (const QSize& size : {defaultSize, window()->minimumSizeHint()}) {
+            if (state == std::string("tripped") && !ProtectionTripped().tripped) {
+                setenv("TMI_FAKE_CVCC", "0,0,1,0", 1);
+                tick();
             }
-            if (auto* label = qobject_cast<QLabel*>(w)) {
-                EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->contentsRect().width())
-                    << name << ": its text is cut";
-            }
-            if (auto* readout = qobject_cast<Readout*>(w); readout && !qobject_cast<TextMessage*>(w)) {
-                const QFontMetrics metrics(readout->shownFont());
-                EXPECT_LE(metrics.horizontalAdvance(readout->text()), readout->textRoom())
-                    << name << ": its text is cut";
-                // And painted in that font: its ink as tall as the font's letters.
-                const QImage painted = readout->grab().toImage();
-                const QColor ink = readout->palette().color(QPalette::WindowText);
-                const QRect inside = readout->contentsRect();
-                int inkRows = 0;
-                for (int y = inside.top(); y <= inside.bottom(); ++y)
-                    for (int x = inside.left(); x <= inside.right(); ++x)
-                        if (painted.pixelColor(x, y) == ink || painted.pixelColor(x, y) == Qt::white) {
-                            ++inkRows;
-                            break;
-                        }
-                if (readout->text() != "---") {
-                    EXPECT_GE(inkRows, metrics.capHeight() * 8 / 10) << name << ": painted smaller than shown";
+            SCOPED_TRACE(std::string(state) + " " + std::to_string(size.width()) + "x" + std::to_string(size.height()));
+            window()->resize(size);
+            QApplication::processEvents();
+            // Kept beside the build's programs, to look at.
+            window()->grab().save(
+                QStringLiteral(RAILMON_BIN_DIR "/panel-%1-%2x%3.png").arg(state).arg(size.width()).arg(size.height()));
+            QList<QWidget*> all;
+            for (QWidget* w : window()->findChildren<QWidget*>())
+                if (w->isVisible() && !w->objectName().isEmpty() && !w->objectName().startsWith("qt_"))
+                    all << w;
+            for (QWidget* w : all) {
+                const std::string name = w->objectName().toStdString();
+                // Inside its parent, and as large as it asks to be at least.
+                EXPECT_TRUE(w->parentWidget()->rect().contains(w->geometry())) << name << " is cut by its parent";
+                if (w->property("ctrlId").isValid() && !qobject_cast<TextMessage*>(w)) {
+                    EXPECT_GE(w->width(), w->minimumSizeHint().width()) << name;
+                    EXPECT_GE(w->height(), w->minimumSizeHint().height()) << name;
                 }
-            }
-            // No sibling covers another.
-            for (QWidget* other : all) {
-                if (other != w && other->parentWidget() == w->parentWidget()) {
-                    EXPECT_FALSE(w->geometry().intersects(other->geometry()))
-                        << name << " overlaps " << other->objectName().toStdString();
+                if (auto* label = qobject_cast<QLabel*>(w)) {
+                    EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->contentsRect().width())
+                        << name << ": its text is cut";
+                }
+                if (auto* readout = qobject_cast<Readout*>(w); readout && !qobject_cast<TextMessage*>(w)) {
+                    const QFontMetrics metrics(readout->shownFont());
+                    EXPECT_LE(metrics.horizontalAdvance(readout->text()), readout->textRoom())
+                        << name << ": its text is cut";
+                    // And painted in that font: its ink as tall as the font's letters.
+                    const QImage painted = readout->grab().toImage();
+                    const QColor ink = readout->palette().color(QPalette::WindowText);
+                    const QRect inside = readout->contentsRect();
+                    int inkRows = 0;
+                    for (int y = inside.top(); y <= inside.bottom(); ++y)
+                        for (int x = inside.left(); x <= inside.right(); ++x)
+                            if (painted.pixelColor(x, y) == ink || painted.pixelColor(x, y) == Qt::white) {
+                                ++inkRows;
+                                break;
+                            }
+                    // (A stale readout is greyed, not painted in the ink.)
+                    if (readout->text() != "---" && !readout->stale()) {
+                        EXPECT_GE(inkRows, metrics.capHeight() * 8 / 10) << name << ": painted smaller than shown";
+                    }
+                }
+                // No sibling covers another.
+                for (QWidget* other : all) {
+                    if (other != w && other->parentWidget() == w->parentWidget()) {
+                        EXPECT_FALSE(w->geometry().intersects(other->geometry()))
+                            << name << " overlaps " << other->objectName().toStdString();
+                    }
                 }
             }
         }
-    }
+    EXPECT_EQ(statusText(PANEL_PROTECT3), "TRIPPED CC");
+    ProtectionClear("the test");
+    for (int ch = 0; ch < CHANNELS; ++ch)
+        for (int limit = 0; limit < PROTECT_LIMITS; ++limit)
+            ProtectionArm(ch, static_cast<ProtectionLimit>(limit), false);
+    unsetenv("TMI_FAKE_CVCC");
+    if (wasConfigHome)
+        setenv("XDG_CONFIG_HOME", previousConfigHome.c_str(), 1);
+    else
+        unsetenv("XDG_CONFIG_HOME");
     // Readouts read from a step away, and grow with the window.
     window()->resize(defaultSize);
     QApplication::processEvents();

@@ -321,6 +321,18 @@ std::string OsDeviceLockDirectory(std::string& why)
     return {};
 }
 
+std::string OsUserConfigDirectory(std::string& why)
+{
+    // A relative XDG_CONFIG_HOME is invalid and ignored, as the XDG base
+    // directory rules say.
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && xdg[0] == '/')
+        return xdg;
+    if (const char* home = std::getenv("HOME"); home && home[0] == '/')
+        return std::string(home) + "/.config";
+    why = "neither XDG_CONFIG_HOME nor HOME names a directory";
+    return {};
+}
+
 bool OsLocalTime(std::time_t when, std::tm& local)
 {
     return localtime_r(&when, &local) != nullptr;

@@ -354,6 +354,16 @@ std::string OsDeviceLockDirectory(std::string& why)
     return dir;
 }
 
+std::string OsUserConfigDirectory(std::string& why)
+{
+    const char* data = std::getenv("APPDATA");
+    if (!data || !*data) {
+        why = "no folder for the user's application data (APPDATA is not set)";
+        return {};
+    }
+    return data;
+}
+
 bool OsLocalTime(std::time_t when, std::tm& local)
 {
     return localtime_s(&local, &when) == 0;

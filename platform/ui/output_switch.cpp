@@ -95,7 +95,17 @@ QSize OutputSwitch::sizeHint() const
     // Wide enough for the longest label, so the switch never changes size.
     return {metrics.horizontalAdvance(QStringLiteral("? -2147483648")) / 2 +
                 metrics.horizontalAdvance(QStringLiteral("OFF")) + 24,
-            metrics.height() * 2 + 8};
+            // Two lines (OFF above why it is held off) inside the padding
+            // and the widest border.
+            metrics.lineSpacing() * 2 + 20};
+}
+
+void OutputSwitch::setHeldOff(const QString& reason)
+{
+    if (reason == heldOff_)
+        return;
+    heldOff_ = reason;
+    updateLook();
 }
 
 void OutputSwitch::updateLook()
@@ -116,6 +126,9 @@ void OutputSwitch::updateLook()
     } else if (isChecked()) {
         text = QStringLiteral("ON");
         background = QStringLiteral("#1f9d3a");
+    } else if (!heldOff_.isEmpty()) {
+        text = QStringLiteral("OFF\n") + heldOff_;
+        background = QStringLiteral("#c62828");
     } else {
         text = QStringLiteral("OFF");
         background = QStringLiteral("#6b6b6b");
@@ -144,6 +157,8 @@ void OutputSwitch::updateLook()
         tips << QStringLiteral("State %1 reported: neither on (%2) nor off (%3).").arg(*unknown_).arg(on_).arg(off_);
     if (!programTip_.isEmpty())
         tips << programTip_;
+    if (!heldOff_.isEmpty())
+        tips << QStringLiteral("Held off: %1.").arg(heldOff_);
     if (!baseTip_.isEmpty())
         tips << baseTip_;
     if (!note_.isEmpty())

@@ -40,6 +40,11 @@ public:
     void setStale(bool stale);
     bool stale() const { return stale_; }
 
+    // Held off for `reason` ("TRIPPED"), shown below OFF in a fault's
+    // colour; "" when not held.
+    void setHeldOff(const QString& reason);
+    QString heldOff() const { return heldOff_; }
+
     QSize sizeHint() const override;
 
 private:
@@ -50,6 +55,6 @@ private:
     bool noState_ = false;
     bool stale_ = false;
     int programColour_ = -1;
-    QString programTip_, baseTip_, note_;
+    QString programTip_, baseTip_, note_, heldOff_;
     QString shownTip_; // the tooltip as the switch last set it
 };

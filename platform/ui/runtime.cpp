@@ -498,6 +498,13 @@ int SetCtrlAttribute(int panel, int control, int attribute, const char* value)
     if (!c)
         return missingControl(panel);
     auto* widget = qobject_cast<QWidget*>(c->object);
+    if (attribute == ATTR_HELD_OFF_TEXT) {
+        auto* output = qobject_cast<OutputSwitch*>(widget);
+        if (!output || !value)
+            return UIE_BAD_ATTRIBUTE;
+        output->setHeldOff(QString::fromUtf8(value));
+        return 0;
+    }
     if ((attribute != ATTR_TOOLTIP_TEXT && attribute != ATTR_TOOLTIP_NOTE) || !widget || !value)
         return UIE_BAD_ATTRIBUTE;
     const QString text = QString::fromUtf8(value);
@@ -649,6 +656,26 @@ int MessagePopup(const char* title, const char* message)
     QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(t), QString::fromUtf8(m), QMessageBox::Ok);
     box.exec();
     return 0;
+}
+
+int ConfirmPopup(const char* title, const char* message)
+{
+    const char* t = title ? title : "";
+    const char* m = message ? message : "";
+#ifdef UI_TEST_HOOKS
+    if (uiTestHooks().confirm)
+        return uiTestHooks().confirm(t, m) ? 1 : 0;
+#endif
+    if (!runtimeReady())
+        return UIE_NO_RUNTIME;
+    if (stopping())
+        return 0;
+    endWaitingLook();
+    QMessageBox box(QMessageBox::Question, QString::fromUtf8(t), QString::fromUtf8(m),
+                    QMessageBox::Yes | QMessageBox::No);
+    // No is the default: Enter pressed in passing changes nothing.
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes ? 1 : 0;
 }
 
 int StopRequested(void)

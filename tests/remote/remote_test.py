@@ -2,7 +2,7 @@
 drive the real railmon against the recording fake, whose call log shows
 that each command took the panel's own path.
 
-    remote_test.py BUILD_DIR commands|limits|panel
+    remote_test.py BUILD_DIR commands|limits|panel|protection
 """
 import os
 import socket
@@ -215,6 +215,11 @@ def limits():
         fifth.close()
         for inst in four:
             inst.close()
+        # Their ends reach railmon as events of their own: the next client
+        # comes once all four are gone, not while they still count.
+        deadline = time.monotonic() + 10
+        while time.monotonic() < deadline and railmon.output().count(" disconnected") < 4:
+            time.sleep(0.05)
 
         # An overlong line is dropped whole and reported; the next line runs.
         s = raw_client(railmon.port)
@@ -379,7 +384,67 @@ def panel():
                 os.remove("%s.%d" % (gate, n))
 
 
-{"commands": commands, "limits": limits, "panel": panel}[group]()
+def protection():
+    """A script arms protection on the simulated supply, whose 2 ohm load
+    drives CH +6V into CC; the trip latches, OUTP ON is refused until
+    OUTP:PROT:CLE, and the levels outlive a restart."""
+    import tempfile
+    config = tempfile.mkdtemp(prefix="railmon-config-")
+    metrics = tempfile.mkdtemp(prefix="railmon-metrics-")
+    env = {"XDG_CONFIG_HOME": config, "TMI_SIM_LOAD": "100,100,2,10", "TMI_SIM_NOISE": "0",
+           "RAILMON_METRICS_DIR": metrics}
+    with Railmon(build, library="sim", env=env) as railmon:
+        inst = open_visa(railmon.resource())
+        inst.write("VOLT:PROT 30,(@1)")
+        check(errors(inst) == ['-222,"Data out of range"'], "a level beyond the channel's range is refused")
+        done(inst, "VOLT:PROT MAX,(@3);:VOLT:PROT 17.5,(@2);:VOLT:PROT:STAT ON,(@2);:CURR:PROT 1.2,(@4)")
+        check(inst.query("VOLT:PROT? (@1:4)") == "20.000,17.500,8.000,8.000", "VOLT:PROT?")
+        check(inst.query("VOLT:PROT:STAT? (@1:4)") == "0,1,0,0", "VOLT:PROT:STAT?")
+        check(inst.query("CURR:PROT? (@4)") == "1.200", "CURR:PROT?")
+        done(inst, "OUTP ON;:CURR:PROT:MODE TRIP,(@3)")
+        check(inst.query("CURR:PROT:MODE? (@1:4)") == "LIM,LIM,TRIP,LIM", "CURR:PROT:MODE?")
+        check(inst.query("MEAS:CURR? (@3:4)").startswith("0.7500,"), "CH +6V limits its current (CC)")
+        check(inst.query("OUTP?") == "0", "the CC reading switched the outputs off")
+        check(inst.query("CURR:PROT:TRIP? (@1:4)") == "0,0,1,0", "CURR:PROT:TRIP? names CH +6V")
+        check(inst.query("VOLT:PROT:TRIP? (@1:4)") == "0,0,0,0", "VOLT:PROT:TRIP?")
+        inst.write("OUTP ON")
+        refused = errors(inst)
+        check(len(refused) == 1 and refused[0].startswith('-221,"Settings conflict;Tripped: CH +6V in CC at 0.7500 A at '),
+              "OUTP ON while tripped: %s" % refused)
+        check(inst.query("OUTP?") == "0", "OUTP ON while tripped left the outputs off")
+        check("Tripped: CH +6V in CC at 0.7500 A at " in railmon.output(), "stdout says what tripped")
+        deadline = time.monotonic() + 5
+        prom = ""
+        while time.monotonic() < deadline and 'railmon_protection_tripped{channel="CH +6V",model="PW-A 18/6 quad (simulated)"} 1' not in prom:
+            time.sleep(0.2)
+            with open(os.path.join(metrics, "railmon.prom")) as f:
+                prom = f.read()
+        check('railmon_protection_tripped{channel="CH +6V",model="PW-A 18/6 quad (simulated)"} 1' in prom
+              and 'railmon_protection_voltage_level_volts{channel="CH -18V",model="PW-A 18/6 quad (simulated)"} 17.5'
+              in prom and 'railmon_protection_voltage_level_volts{channel="CH +18V"' not in prom,
+              "the export's protection:\n" + prom)
+        # Cleared by the script; the outputs stay off until switched on.
+        done(inst, "OUTP:PROT:CLE")
+        check(inst.query("OUTP?;:CURR:PROT:TRIP? (@3)") == "0;0", "OUTP:PROT:CLE leaves the outputs off")
+        done(inst, "CURR:PROT:MODE LIM,(@3);:OUTP ON")
+        check(inst.query("OUTP?") == "1", "OUTP ON once cleared")
+        # A disabled channel is not watched.
+        done(inst, "OUTP:CHAN OFF,(@3);:CURR:PROT:MODE TRIP,(@3)")
+        inst.query("MEAS:CURR? (@3)")
+        check(inst.query("OUTP?;:CURR:PROT:TRIP? (@3)") == "1;0", "a disabled channel tripped")
+        check(errors(inst) == [], "no error left")
+        inst.close()
+    with Railmon(build, library="sim", env=env) as railmon:
+        inst = open_visa(railmon.resource())
+        check(inst.query("CURR:PROT:MODE? (@3);:VOLT:PROT? (@2);:VOLT:PROT:STAT? (@2);:CURR:PROT:TRIP? (@3)")
+              == "TRIP;17.500;1;0", "the levels outlived the restart, the trip did not")
+        inst.close()
+    import shutil
+    shutil.rmtree(config, ignore_errors=True)
+    shutil.rmtree(metrics, ignore_errors=True)
+
+
+{"commands": commands, "limits": limits, "panel": panel, "protection": protection}[group]()
 if failures:
     print("%d failed" % len(failures))
     sys.exit(1)

@@ -119,6 +119,12 @@ std::string OsCurrentDirectory();
 // absent). Empty with `why` when there is none.
 std::string OsDeviceLockDirectory(std::string& why);
 
+// The user's directory for programs' configuration: $XDG_CONFIG_HOME when
+// it is an absolute path, else ~/.config; on Windows the roaming
+// application data (%APPDATA%). Not made; empty with `why` when none can be
+// told.
+std::string OsUserConfigDirectory(std::string& why);
+
 // `when` as local time; false when it cannot be converted.
 bool OsLocalTime(std::time_t when, std::tm& local);
 

@@ -40,6 +40,11 @@ enum {
     // (the panel file's text, the program's ATTR_TOOLTIP_TEXT, the control's
     // own notes), which neither replaces; string, "" for none.
     ATTR_TOOLTIP_NOTE = 1930,
+    // Why a switch is held off whatever the operator clicks (a protection
+    // that tripped): shown on the switch below its OFF, in the colour of a
+    // fault, and said to a screen reader with its state; string, "" for
+    // none.
+    ATTR_HELD_OFF_TEXT = 1940,
 };
 
 // Values of ATTR_WHILE_WAITING.
@@ -153,6 +158,9 @@ int PlotStripChart(int panel, int control, const void* array, int numberOfPoints
 
 // Modal; returns once the operator dismisses it.
 int MessagePopup(const char* title, const char* message);
+// Asks the operator to confirm `message`: 1 for yes, 0 for no (and while
+// the program is stopping, when nobody is there to answer).
+int ConfirmPopup(const char* title, const char* message);
 
 int SuspendTimerCallbacks(void);
 int ResumeTimerCallbacks(void);

@@ -15,6 +15,9 @@ struct UITestHooks {
     std::function<void(const std::string& title, const std::string& message)> popup;
     // Called once each time RunUserInterface has started its loop.
     std::function<void()> loopStarted;
+    // When set, a confirmation is reported here and answered by it (1 yes,
+    // 0 no) instead of waiting for an operator.
+    std::function<int(const std::string& title, const std::string& message)> confirm;
     // When not empty, where a panel file named without a directory is looked
     // up, instead of beside the executable.
     std::string panelDirectory;
