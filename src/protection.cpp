@@ -123,6 +123,11 @@ std::string brokenText(double value, double level, const char* unit)
         unit;
 }
 
+bool outputsConfirmedOff()
+{
+    return RailmonReportedOutput() == 0;
+}
+
 bool timerOn()
 {
     int on = 0;
@@ -151,7 +156,11 @@ void trip(int panel, int ch, ProtectionLimit limit, double value, double level)
     gProtect.trip.at = clockTime(std::time(nullptr));
     SetCtrlAttribute(panel, PANEL_MAINOUTPUT, ATTR_HELD_OFF_TEXT, "TRIPPED");
     SetCtrlAttribute(panel, PANEL_CLEARTRIP, ATTR_DIMMED, 0);
-    printf("%s; main output switched off\n", ProtectionTripText().c_str());
+    if (outputsConfirmedOff())
+        printf("%s; main output switched off\n", ProtectionTripText().c_str());
+    else
+        printf("%s; main output switched off, but the supply does not confirm it: told again at every reading\n",
+               ProtectionTripText().c_str());
     exportSettings(ch);
     exportChanged();
     gProtect.shownKey = ~0u;
@@ -217,7 +226,18 @@ bool ProtectionCheck(int panel, int ch, const TMI_MonitorReading& reading)
     if (!(gMask & (1 << ch)))
         return false;
     gProtect.delivered[ch] = !TMI_NoReading(reading);
-    if (gProtect.trip.tripped || !anyArmed(ch) || !gProtect.delivered[ch])
+    if (gProtect.trip.tripped) {
+        // A supply that did not confirm its outputs off after the trip is
+        // told again, once a tick (at the tripping channel's reading),
+        // until it does.
+        if (ch == gProtect.trip.ch && !outputsConfirmedOff()) {
+            RailmonSwitchMainOutputOff(panel);
+            gProtect.shownKey = ~0u;
+            ProtectionShowState();
+        }
+        return false;
+    }
+    if (!anyArmed(ch) || !gProtect.delivered[ch])
         return false;
     const ChannelProtection& p = gProtect.settings[ch];
     if (p.armed[PROTECT_VOLTAGE] && std::fabs(reading.voltage) > p.voltageLevel) {
@@ -327,7 +347,8 @@ void ProtectionShowState()
         return;
     const bool timer = timerOn();
     // Everything the field and the marks say, in one number.
-    unsigned key = (gProtect.trip.tripped ? 1u : 0u) | (timer ? 2u : 0u) | (static_cast<unsigned>(gMask & 15) << 2);
+    unsigned key = (gProtect.trip.tripped ? 1u : 0u) | (timer ? 2u : 0u) | (static_cast<unsigned>(gMask & 15) << 2) |
+        (outputsConfirmedOff() ? 1u << 14 : 0u);
     for (int ch = 0; ch < CHANNELS; ++ch)
         key |= ((anyArmed(ch) ? 1u : 0u) | (gProtect.delivered[ch] ? 2u : 0u)) << (6 + 2 * ch);
     if (key == gProtect.shownKey)
@@ -355,7 +376,10 @@ void ProtectionShowState()
         SetCtrlAttribute(gProtect.panel, kChannelMark[ch], ATTR_TOOLTIP_NOTE, tip.c_str());
     }
     if (gProtect.trip.tripped) {
-        showStatus(PANEL_STATUS_PROTECT, ProtectionTripText(), VAL_ERROR_COLOR);
+        std::string text = ProtectionTripText();
+        if (!outputsConfirmedOff())
+            text += "; the supply does not confirm its outputs off";
+        showStatus(PANEL_STATUS_PROTECT, text, VAL_ERROR_COLOR);
     } else if (armed.empty()) {
         showStatus(PANEL_STATUS_PROTECT, "Protection off: no limit armed", VAL_DEFAULT_COLOR);
     } else if (!waiting.empty()) {

@@ -642,6 +642,11 @@ void RailmonSwitchMainOutputOff(int panel)
     readBackMainOutput(panel, PANEL_MAINOUTPUT, off, true);
 }
 
+unsigned char RailmonReportedOutput()
+{
+    return gReportedOutput;
+}
+
 void TMI_HonourWaitingRequests(void)
 {
     int panel = 0, control = 0;

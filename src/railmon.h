@@ -145,3 +145,5 @@ void RailmonSwitchMainOutput(int panel);
 // The main output switched off now, even while stopping, read back and
 // shown: the first library call made is TMI_MainOutput with the off state.
 void RailmonSwitchMainOutputOff(int panel);
+// The main output state the supply last reported (NO_OUTPUT_STATE: none).
+unsigned char RailmonReportedOutput();

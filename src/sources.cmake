@@ -11,5 +11,6 @@ set(RAILMON_APP_SOURCES
   protection_file.cpp
   remote_control.cpp
   remote_protection.cpp
+  remote_server.cpp
   scpi.cpp
   status_line.cpp)

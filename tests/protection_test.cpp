@@ -136,6 +136,22 @@ TEST_F(Protection, AnArmedLimitSwitchesOffWithTheNextCallLatchesAndIsClearedOnly
     ProtectionArm(2, PROTECT_CURRENT, false);
     switchOn();
     EXPECT_THAT(libraryCalls(), testing::ElementsAre("TMI_MainOutput 7 1", "TMI_MainOutputQ 7"));
+
+    // A supply that still reports its outputs on is not taken as off: it is
+    // said, and told again at the tripping channel's next reading.
+    setenv("TMI_FAKE_MAINOUT_STUCK", "1", 1);
+    setenv("TMI_FAKE_MAINOUT", "1", 1);
+    ProtectionArm(2, PROTECT_CURRENT, true);
+    tick();
+    EXPECT_THAT(statusText(PANEL_STATUS_PROTECT), HasSubstr("; the supply does not confirm its outputs off"));
+    clearFakeLog();
+    tick();
+    library = libraryCalls();
+    const auto again = std::find(library.begin(), library.end(), "TMI_MoniDataQ 7 3");
+    ASSERT_NE(again, library.end());
+    EXPECT_EQ(again[1], "TMI_MainOutput 7 0");
+    unsetenv("TMI_FAKE_MAINOUT_STUCK");
+    unsetenv("TMI_FAKE_MAINOUT");
 }
 
 TEST_F(Protection, TripsOnCCAndOnEitherPolarityByMagnitude)

@@ -15,11 +15,12 @@ import pyatspi
 from atspi_panel import application, fail, settle, shown_text, walk
 
 CHANNELS = ("CH +18V", "CH -18V", "CH +6V", "CH -6V")
-PER_CHANNEL = ("enabled", "set voltage", "set current", "voltage", "current", "mode")
+PER_CHANNEL = ("enabled", "set voltage", "set current", "voltage", "current", "mode", "over-voltage protection",
+               "over-voltage level", "over-current protection", "over-current level", "trip on CC", "protection")
 PANEL_WIDE = ("Main output", "Set", "Read", "Interval", "Timer", "Log to railmon.log", "Remote control", "Exit",
               "Current chart",
               "Voltage chart", "Supply status", "Readings status", "Log status", "Export status",
-              "Remote control status")
+              "Remote control status", "Clear trip", "Protection status")
 MODES = {0: "CV", 1: "CC", 2: "OFF"}
 
 announced = []

@@ -177,6 +177,13 @@ int MessagePopup(const char* title, const char* message)
     return 0;
 }
 
+// Nobody is there to confirm: no, as the runtime answers while stopping.
+int ConfirmPopup(const char* title, const char* message)
+{
+    std::printf("CONFIRM %s|%s\n", title, message);
+    return 0;
+}
+
 int SuspendTimerCallbacks(void)
 {
     return 0;
