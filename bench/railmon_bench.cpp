@@ -221,7 +221,7 @@ void BM_ProtectionReadingToOff(benchmark::State& state)
 BENCHMARK(BM_ProtectionReadingToOff)->Iterations(2000)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
 // A tick over four channels at 0 ms per call, with 0 or 4 channels armed
-// (all three limits, none broken), logging off.
+// (over-voltage and over-current, none broken), logging off.
 void BM_TickProtected(benchmark::State& state)
 {
     const auto dir = std::filesystem::temp_directory_path() / "railmon-bench-protected";

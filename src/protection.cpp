@@ -36,6 +36,12 @@ struct Protection {
     // Per channel: whether its last reading delivered numbers, so that
     // protection never claims to watch a channel that says nothing.
     bool delivered[CHANNELS] = {};
+    // The off call was repeated since the last sweep ended: at most once
+    // a sweep for a supply that does not confirm its outputs off.
+    bool retried = false;
+    // Why the levels are not kept (no configuration directory, a failed
+    // write); empty when they are.
+    std::string notKept;
     // What the status field and the marks show, to repaint them only when
     // it changes: a tick costs nothing more once the state is shown.
     unsigned shownKey = ~0u;
@@ -65,13 +71,39 @@ void save()
         return;
     std::string why;
     if (!gProtect.refused.empty()) {
-        const std::string aside = gProtect.path + ".refused";
-        if (OsRename(gProtect.path, aside, why))
-            printf("Protection: the refused %s is kept as %s\n", gProtect.path.c_str(), aside.c_str());
+        // Never over an older refused file: each stays for the operator.
+        std::string aside = gProtect.path + ".refused";
+        OsFileFacts facts;
+        if (OsFileFactsAt(aside, facts, why) != OS_ABSENT)
+            aside += "." + std::to_string(static_cast<long long>(std::time(nullptr)));
+        if (!OsRename(gProtect.path, aside, why)) {
+            gProtect.notKept = "cannot keep the refused file aside as " + aside + ": " + why;
+            printf("Protection: levels not kept: %s\n", gProtect.notKept.c_str());
+            gProtect.shownKey = ~0u;
+            return;
+        }
+        printf("Protection: the refused %s is kept as %s\n", gProtect.path.c_str(), aside.c_str());
         gProtect.refused.clear();
     }
-    if (!ProtectionFileSave(gProtect.path, gProtect.settings, why))
-        printf("Protection: cannot keep the levels in %s: %s\n", gProtect.path.c_str(), why.c_str());
+    const bool wasKept = gProtect.notKept.empty();
+    if (!ProtectionFileSave(gProtect.path, gProtect.settings, why)) {
+        gProtect.notKept = "cannot write " + gProtect.path + ": " + why;
+        printf("Protection: levels not kept: %s\n", gProtect.notKept.c_str());
+    } else {
+        gProtect.notKept.clear();
+    }
+    if (wasKept != gProtect.notKept.empty())
+        gProtect.shownKey = ~0u;
+}
+
+// The limits of channel index `ch` that this reading can be checked
+// against: an armed over-voltage needs a voltage, an over-current a
+// current, a trip on CC a code that came with numbers.
+bool watchable(int ch, const TMI_MonitorReading& reading)
+{
+    const ChannelProtection& p = gProtect.settings[ch];
+    return !(p.armed[PROTECT_VOLTAGE] && std::isnan(reading.voltage)) &&
+        !(p.armed[PROTECT_CURRENT] && std::isnan(reading.current)) && !(p.armed[PROTECT_CC] && TMI_NoReading(reading));
 }
 
 void exportSettings(int ch)
@@ -144,7 +176,7 @@ std::string waitingFor(int ch, bool timer)
     if (!timer)
         return "the timer is off";
     if (!gProtect.delivered[ch])
-        return std::string("no reading from ") + kChannelLabels[ch];
+        return std::string("nothing to check from ") + kChannelLabels[ch];
     return {};
 }
 
@@ -174,6 +206,9 @@ void ProtectionSetUp(int panel)
     gProtect.panel = panel;
     gProtect.trip = {};
     gProtect.refused.clear();
+    gProtect.notKept.clear();
+    gProtect.retried = false;
+    SetCtrlAttribute(panel, PANEL_MAINOUTPUT, ATTR_HELD_OFF_TEXT, "");
     gProtect.shownKey = ~0u;
     for (bool& delivered : gProtect.delivered)
         delivered = false;
@@ -189,6 +224,7 @@ void ProtectionSetUp(int panel)
         ProtectionLevelRange(ch, PROTECT_CURRENT, lowest, p.currentLevel);
     }
     if (gProtect.path.empty()) {
+        gProtect.notKept = why;
         printf("Protection: levels are not kept: %s\n", why.c_str());
     } else {
         ProtectionSettings loaded;
@@ -225,19 +261,19 @@ bool ProtectionCheck(int panel, int ch, const TMI_MonitorReading& reading)
     // A disabled channel is one the operator chose not to watch.
     if (!(gMask & (1 << ch)))
         return false;
-    gProtect.delivered[ch] = !TMI_NoReading(reading);
+    gProtect.delivered[ch] = watchable(ch, reading);
     if (gProtect.trip.tripped) {
         // A supply that did not confirm its outputs off after the trip is
-        // told again, once a tick (at the tripping channel's reading),
-        // until it does.
-        if (ch == gProtect.trip.ch && !outputsConfirmedOff()) {
+        // told again at the first reading of each sweep, whichever channel
+        // it is, until it does.
+        if (!outputsConfirmedOff() && !gProtect.retried) {
+            gProtect.retried = true;
             RailmonSwitchMainOutputOff(panel);
             gProtect.shownKey = ~0u;
-            ProtectionShowState();
         }
         return false;
     }
-    if (!anyArmed(ch) || !gProtect.delivered[ch])
+    if (!anyArmed(ch))
         return false;
     const ChannelProtection& p = gProtect.settings[ch];
     if (p.armed[PROTECT_VOLTAGE] && std::fabs(reading.voltage) > p.voltageLevel) {
@@ -248,7 +284,7 @@ bool ProtectionCheck(int panel, int ch, const TMI_MonitorReading& reading)
         trip(panel, ch, PROTECT_CURRENT, reading.current, p.currentLevel);
         return true;
     }
-    if (p.armed[PROTECT_CC] && static_cast<signed char>(reading.cv_cc) == kCodeCC) {
+    if (p.armed[PROTECT_CC] && !TMI_NoReading(reading) && static_cast<signed char>(reading.cv_cc) == kCodeCC) {
         trip(panel, ch, PROTECT_CC, reading.current, 0);
         return true;
     }
@@ -272,7 +308,7 @@ std::string ProtectionTripText()
         return {};
     std::string text = std::string("Tripped: ") + kChannelLabels[t.ch] + " ";
     if (t.limit == PROTECT_CC)
-        text += "in CC at " + fixedText(t.value, 4) + " A";
+        text += std::isnan(t.value) ? std::string("in CC") : "in CC at " + fixedText(t.value, 4) + " A";
     else
         text += brokenText(t.value, t.level, unitOf(t.limit));
     return text + " at " + t.at;
@@ -302,7 +338,9 @@ bool ProtectionSetLevel(int ch, ProtectionLimit limit, double level, std::string
         return false;
     }
     // Kept as shown: the file and the panel hold the same number.
-    const double kept = std::stod(fixedText(level, kLevelDecimals));
+    // Rounded by number, not through text, which the C locale could read
+    // as "0,750".
+    const double kept = std::round(level * 1000.0) / 1000.0;
     levelOf(gProtect.settings[ch], limit) = kept;
     SetCtrlVal(gProtect.panel, protectLevel[limit][ch], kept);
     exportSettings(ch);
@@ -321,9 +359,23 @@ void ProtectionArm(int ch, ProtectionLimit limit, bool armed)
     ProtectionShowState();
 }
 
-bool ProtectionClear(const char* by)
+std::string ProtectionClearRefusal()
 {
     if (!gProtect.trip.tripped)
+        return "nothing tripped";
+    // The latch is what keeps the outputs off on a supply that may not have
+    // gone off: it holds until the supply says they are.
+    if (!outputsConfirmedOff())
+        return "the supply does not confirm its outputs off (it reports " +
+            (RailmonReportedOutput() == NO_OUTPUT_STATE ? std::string("no state")
+                                                        : std::to_string(RailmonReportedOutput())) +
+            "); the trip holds until it does";
+    return {};
+}
+
+bool ProtectionClear(const char* by)
+{
+    if (!ProtectionClearRefusal().empty())
         return false;
     const int ch = gProtect.trip.ch;
     printf("Protection: trip cleared by %s (%s); the main output stays off\n", by, ProtectionTripText().c_str());
@@ -345,10 +397,13 @@ void ProtectionShowState()
 {
     if (!gProtect.panel)
         return;
+    // A sweep ended (or something else changed): the next reading may
+    // repeat an unconfirmed off call.
+    gProtect.retried = false;
     const bool timer = timerOn();
     // Everything the field and the marks say, in one number.
     unsigned key = (gProtect.trip.tripped ? 1u : 0u) | (timer ? 2u : 0u) | (static_cast<unsigned>(gMask & 15) << 2) |
-        (outputsConfirmedOff() ? 1u << 14 : 0u);
+        (outputsConfirmedOff() ? 1u << 14 : 0u) | (gProtect.notKept.empty() ? 0u : 1u << 15);
     for (int ch = 0; ch < CHANNELS; ++ch)
         key |= ((anyArmed(ch) ? 1u : 0u) | (gProtect.delivered[ch] ? 2u : 0u)) << (6 + 2 * ch);
     if (key == gProtect.shownKey)
@@ -375,18 +430,29 @@ void ProtectionShowState()
         SetCtrlAttribute(gProtect.panel, kChannelMark[ch], ATTR_TEXT_BGCOLOR, colour);
         SetCtrlAttribute(gProtect.panel, kChannelMark[ch], ATTR_TOOLTIP_NOTE, tip.c_str());
     }
+    std::string text;
+    int colour = VAL_DEFAULT_COLOR;
     if (gProtect.trip.tripped) {
-        std::string text = ProtectionTripText();
+        text = ProtectionTripText();
         if (!outputsConfirmedOff())
             text += "; the supply does not confirm its outputs off";
-        showStatus(PANEL_STATUS_PROTECT, text, VAL_ERROR_COLOR);
+        colour = VAL_ERROR_COLOR;
     } else if (armed.empty()) {
-        showStatus(PANEL_STATUS_PROTECT, "Protection off: no limit armed", VAL_DEFAULT_COLOR);
+        text = "Protection off: no limit armed";
     } else if (!waiting.empty()) {
-        showStatus(PANEL_STATUS_PROTECT, "Protection waiting for readings: " + waiting, VAL_WARNING_COLOR);
+        text = "Protection waiting for readings: " + waiting;
+        colour = VAL_WARNING_COLOR;
     } else {
-        showStatus(PANEL_STATUS_PROTECT, "Protection on: " + armed, VAL_DEFAULT_COLOR);
+        text = "Protection on: " + armed;
     }
+    // Levels that will not outlive this run are said, not found out at the
+    // next start.
+    if (!gProtect.notKept.empty()) {
+        text += "; levels not kept: " + gProtect.notKept;
+        if (colour == VAL_DEFAULT_COLOR)
+            colour = VAL_WARNING_COLOR;
+    }
+    showStatus(PANEL_STATUS_PROTECT, text, colour);
 }
 
 int CVICALLBACK ArmProtectionCB(int panel, int control, int event, void*, int, int)
@@ -426,9 +492,18 @@ int CVICALLBACK SetProtectionLevelCB(int panel, int control, int event, void*, i
 // Before a trip is cleared the operator sees why it tripped.
 bool ProtectionConfirmClear()
 {
-    const std::string message = ProtectionTripText() +
-        ".\n\nClear the trip? The outputs stay off; switch them on yourself once the fault is found.";
+    const std::string trip = ProtectionTripText();
+    if (const std::string refusal = ProtectionClearRefusal(); !refusal.empty()) {
+        MessagePopup("Protection trip holds", (trip + ".\n\nIt cannot be cleared: " + refusal + ".").c_str());
+        return false;
+    }
+    const std::string message =
+        trip + ".\n\nClear the trip? The outputs stay off; switch them on yourself once the fault is found.";
     if (!ConfirmPopup("Clear the protection trip", message.c_str()))
+        return false;
+    // Only the trip the operator was shown: a script may have cleared it,
+    // and another tripped, while the question was open.
+    if (ProtectionTripText() != trip)
         return false;
     return ProtectionClear("the operator");
 }

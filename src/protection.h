@@ -55,8 +55,11 @@ bool ProtectionSetLevel(int ch, ProtectionLimit limit, double level, std::string
 // The range a level may take [V] or [A].
 bool ProtectionLevelRange(int ch, ProtectionLimit limit, double& lowest, double& highest);
 void ProtectionArm(int ch, ProtectionLimit limit, bool armed);
-// Ends a trip; the outputs stay off. False when there was none. `by` says
-// who, on stdout.
+// Why the trip cannot be cleared now (none, or the supply does not confirm
+// its outputs off); empty when it can.
+std::string ProtectionClearRefusal();
+// Ends a trip; the outputs stay off. False when it cannot be cleared. `by`
+// says who, on stdout.
 bool ProtectionClear(const char* by);
 // The operator's clear: the trip's reason shown, cleared once confirmed.
 bool ProtectionConfirmClear();

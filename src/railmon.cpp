@@ -650,9 +650,12 @@ unsigned char RailmonReportedOutput()
 void TMI_HonourWaitingRequests(void)
 {
     int panel = 0, control = 0;
+    // Only a switch-off is ever kept (VAL_WHILE_WAITING_OFF), so it is made
+    // as one: by the time it is taken the switch may show another state (a
+    // read-back after a trip), which is no request of the operator's.
     while (TakeWaitingCommit(&panel, &control))
         if (control == PANEL_MAINOUTPUT)
-            switchMainOutput(panel, control, true);
+            RailmonSwitchMainOutputOff(panel);
 }
 
 int CVICALLBACK SwitchOnOffCB(int panel, int control, int event, void*, int, int)

@@ -279,6 +279,7 @@ void measure(ScpiCall& call, bool volts)
         answerReading(call, volts ? reading.voltage : reading.current, volts ? kVoltDecimals : kAmpDecimals);
     }
     showReadingsStatus(static_cast<int>(channels.size()), delivered, false);
+    ProtectionShowState();
     exportChanged();
 }
 

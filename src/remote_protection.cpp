@@ -16,7 +16,8 @@ void setLevel(ScpiCall& call, ProtectionLimit limit)
 {
     const std::vector<int> channels = RemoteChannelsOf(call, 1);
     std::vector<double> levels;
-    // Every channel's level checked before any is kept.
+    // Every channel's level checked before any is kept: a list refused
+    // half-way would leave some channels at the new level, some not.
     for (int ch : channels) {
         double level = RemoteValueFor(call, 0, protectLevel[limit][ch - 1]);
         if (std::isnan(level))
@@ -63,7 +64,8 @@ void queryArmed(ScpiCall& call, ProtectionLimit limit, const char* on, const cha
         call.answer(ProtectionOf(ch - 1).armed[limit] ? on : off);
 }
 
-// 1 for each listed channel that tripped on one of `limits`.
+// 1 for each listed channel that tripped on one of `limits`: a script
+// polls this to tell which channel's fault switched the outputs off.
 void queryTripped(ScpiCall& call, std::initializer_list<ProtectionLimit> limits)
 {
     const ProtectionTrip& trip = ProtectionTripped();
@@ -144,8 +146,14 @@ void RemoteQueryCurrentTripped(ScpiCall& call)
     queryTripped(call, {PROTECT_CURRENT, PROTECT_CC});
 }
 
-void RemoteClearProtection(ScpiCall&)
+// Nothing tripped: nothing to clear, and no error. A trip the supply has
+// not confirmed off holds: -221 with the reason.
+void RemoteClearProtection(ScpiCall& call)
 {
+    if (!ProtectionTripped().tripped)
+        return;
+    if (const std::string refusal = ProtectionClearRefusal(); !refusal.empty())
+        return call.error(-221, "Settings conflict;" + refusal);
     if (ProtectionClear("a remote client"))
         RemoteNoteChange("OUTP:PROT:CLE");
 }

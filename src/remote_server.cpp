@@ -39,8 +39,8 @@ std::string peersIn(Mode mode)
 
 // What SYSTem:RWLock keeps from the operator: the setpoints, Set, the
 // preset selector and the Enabled buttons. Never the main output switch,
-// Exit or Remote control: the operator can always switch the outputs off,
-// leave, or cut every script off.
+// Exit, Remote control or protection: the operator can always switch the
+// outputs off, leave, cut every script off, or arm a limit.
 std::vector<int> lockedControls()
 {
     std::vector<int> controls(vset, vset + CHANNELS);

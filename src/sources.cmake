@@ -13,4 +13,5 @@ set(RAILMON_APP_SOURCES
   remote_protection.cpp
   remote_server.cpp
   scpi.cpp
+  scpi_common.cpp
   status_line.cpp)

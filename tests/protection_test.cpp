@@ -147,9 +147,21 @@ TEST_F(Protection, AnArmedLimitSwitchesOffWithTheNextCallLatchesAndIsClearedOnly
     clearFakeLog();
     tick();
     library = libraryCalls();
-    const auto again = std::find(library.begin(), library.end(), "TMI_MoniDataQ 7 3");
+    const auto again = std::find(library.begin(), library.end(), "TMI_MoniDataQ 7 1");
     ASSERT_NE(again, library.end());
     EXPECT_EQ(again[1], "TMI_MainOutput 7 0");
+    // Even with the tripping channel no longer read, and a clear refused
+    // until the supply confirms: the latch is all that holds the outputs.
+    gMask = 1;
+    clearFakeLog();
+    tick();
+    EXPECT_THAT(libraryCalls(), testing::Contains("TMI_MainOutput 7 0"));
+    popups_.clear();
+    ClearTripCB(pnl, PANEL_CLEARTRIP, EVENT_COMMIT, nullptr, 0, 0);
+    EXPECT_TRUE(ProtectionTripped().tripped);
+    ASSERT_EQ(popups_.size(), 1u);
+    EXPECT_THAT(popups_[0],
+                HasSubstr("It cannot be cleared: the supply does not confirm its outputs off (it reports 1)"));
     unsetenv("TMI_FAKE_MAINOUT_STUCK");
     unsetenv("TMI_FAKE_MAINOUT");
 }
@@ -192,6 +204,15 @@ TEST_F(Protection, TripsOnCCAndOnEitherPolarityByMagnitude)
         ProtectionArm(c.ch, c.limit, false);
         unsetenv("TMI_FAKE_MONI_VOLTS");
     }
+    // A reading without the number an armed limit needs is not claimed as
+    // watched.
+    setenv("TMI_FAKE_MONI_VOLTS", "nan", 1);
+    SetCtrlVal(pnl, PANEL_TIMERONOFF, 1);
+    ProtectionArm(0, PROTECT_VOLTAGE, true);
+    tick();
+    EXPECT_EQ(statusText(PANEL_STATUS_PROTECT), "Protection waiting for readings: nothing to check from CH +18V");
+    ProtectionArm(0, PROTECT_VOLTAGE, false);
+    unsetenv("TMI_FAKE_MONI_VOLTS");
     // A level outside its control's range is refused like a setpoint.
     std::string why;
     EXPECT_FALSE(ProtectionSetLevel(2, PROTECT_VOLTAGE, 8.5, why));
@@ -244,6 +265,17 @@ TEST_F(Protection, LevelsOutliveARestartAndADamagedOrForeignFileIsRefusedWhole)
         EXPECT_FALSE(ProtectionOf(1).armed[PROTECT_VOLTAGE]);
         EXPECT_FALSE(ProtectionOf(3).armed[PROTECT_CC]);
     }
+    // Levels that cannot be kept are said on the panel, not found out at
+    // the next start.
+    const std::string notADirectory = configHome_ + "/file";
+    std::ofstream(notADirectory) << "x";
+    setenv("XDG_CONFIG_HOME", notADirectory.c_str(), 1);
+    ProtectionSetUp(pnl);
+    ProtectionArm(0, PROTECT_CURRENT, true);
+    EXPECT_THAT(statusText(PANEL_STATUS_PROTECT), HasSubstr("; levels not kept: "));
+    EXPECT_THAT(statusText(PANEL_STATUS_PROTECT), HasSubstr(notADirectory + "/railmon/protection.conf"));
+    setenv("XDG_CONFIG_HOME", configHome_.c_str(), 1);
+    ProtectionSetUp(pnl);
     // The refused file is kept aside once the operator arms anew.
     ProtectionArm(0, PROTECT_CURRENT, true);
     EXPECT_TRUE(std::filesystem::exists(configFile() + ".refused"));

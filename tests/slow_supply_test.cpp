@@ -7,8 +7,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 using testing::Contains;
 using testing::ElementsAre;
@@ -101,4 +105,31 @@ TEST(SlowSupply, StartUpSaysItWaitsAndCanBeLeft)
     EXPECT_THAT(std::vector<std::string>(run.calls.end() - 2, run.calls.end()),
                 ElementsAre("TMI_RemoteLocal 7", "TMI_HandleClose 7"));
     EXPECT_EQ(count(run.calls, "TMI_CurrentQ 7 4 2"), 0) << "start-up went on to the end";
+}
+
+TEST(SlowSupply, ASwitchOffKeptDuringATrippingReadingIsMadeAsAnOffWhateverTheSwitchShowsThen)
+{
+    // CH +18V's over-current armed below what the fake reads (0.011 A); the
+    // fake's output reads back on whatever it is told, so after the trip
+    // the switch shows ON again while the operator's off click waits.
+    const std::filesystem::path config =
+        std::filesystem::temp_directory_path() / ("railmon-slow-trip-" + std::to_string(getpid()));
+    std::filesystem::create_directories(config / "railmon");
+    std::ofstream(config / "railmon" / "protection.conf") << "railmon-protection 1\n"
+                                                             "CH +18V ovp off 20.000 ocp on 0.005 cc off\n"
+                                                             "CH -18V ovp off 20.000 ocp off 2.000 cc off\n"
+                                                             "CH +6V ovp off 8.000 ocp off 3.500 cc off\n"
+                                                             "CH -6V ovp off 8.000 ocp off 3.500 cc off\n";
+    HarnessOptions options =
+        slowRun(400,
+                "interval:0.05;click:PANEL_TIMERONOFF;wait:1000;click:PANEL_MAINOUTPUT;wait:2500;click:PANEL_EXIT");
+    options.env["XDG_CONFIG_HOME"] = config.string();
+    options.env["TMI_FAKE_MAINOUT_STUCK"] = "1";
+    options.env["TMI_FAKE_MAINOUT"] = "1";
+    const HarnessRun run = runHarness(options);
+    std::filesystem::remove_all(config);
+    EXPECT_EQ(run.process.exitCode, 0) << run.process.err;
+    const std::vector<std::string> calls = afterStartUp(run);
+    EXPECT_GE(count(calls, "TMI_MainOutput 7 0"), 2) << testing::PrintToString(calls);
+    EXPECT_EQ(count(calls, "TMI_MainOutput 7 1"), 0) << testing::PrintToString(calls);
 }

@@ -124,7 +124,8 @@ void OutputSwitch::updateLook()
         background = QStringLiteral("#e0a000");
         colour = QStringLiteral("black");
     } else if (isChecked()) {
-        text = QStringLiteral("ON");
+        // Held off yet reported on: both, so neither reads as the whole truth.
+        text = heldOff_.isEmpty() ? QStringLiteral("ON") : QStringLiteral("ON\n") + heldOff_;
         background = QStringLiteral("#1f9d3a");
     } else if (!heldOff_.isEmpty()) {
         text = QStringLiteral("OFF\n") + heldOff_;

@@ -417,8 +417,9 @@ def protection():
         prom = ""
         while time.monotonic() < deadline and 'railmon_protection_tripped{channel="CH +6V",model="PW-A 18/6 quad (simulated)"} 1' not in prom:
             time.sleep(0.2)
-            with open(os.path.join(metrics, "railmon.prom")) as f:
-                prom = f.read()
+            if os.path.exists(os.path.join(metrics, "railmon.prom")):
+                with open(os.path.join(metrics, "railmon.prom")) as f:
+                    prom = f.read()
         check('railmon_protection_tripped{channel="CH +6V",model="PW-A 18/6 quad (simulated)"} 1' in prom
               and 'railmon_protection_voltage_level_volts{channel="CH -18V",model="PW-A 18/6 quad (simulated)"} 17.5'
               in prom and 'railmon_protection_voltage_level_volts{channel="CH +18V"' not in prom,

@@ -41,8 +41,8 @@ enum {
     // own notes), which neither replaces; string, "" for none.
     ATTR_TOOLTIP_NOTE = 1930,
     // Why a switch is held off whatever the operator clicks (a protection
-    // that tripped): shown on the switch below its OFF, in the colour of a
-    // fault, and said to a screen reader with its state; string, "" for
+    // that tripped): shown on the switch below its state (OFF in the colour
+    // of a fault), and said to a screen reader with it; string, "" for
     // none.
     ATTR_HELD_OFF_TEXT = 1940,
 };
