@@ -74,8 +74,12 @@ void save()
         // Never over an older refused file: each stays for the operator.
         std::string aside = gProtect.path + ".refused";
         OsFileFacts facts;
-        if (OsFileFactsAt(aside, facts, why) != OS_ABSENT)
-            aside += "." + std::to_string(static_cast<long long>(std::time(nullptr)));
+        if (OsFileFactsAt(aside, facts, why) != OS_ABSENT) {
+            // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) of
+            // a literal added to a temporary string.
+            aside += '.';
+            aside += std::to_string(static_cast<long long>(std::time(nullptr)));
+        }
         if (!OsRename(gProtect.path, aside, why)) {
             gProtect.notKept = "cannot keep the refused file aside as " + aside + ": " + why;
             printf("Protection: levels not kept: %s\n", gProtect.notKept.c_str());
@@ -307,9 +311,14 @@ std::string ProtectionTripText()
     if (!t.tripped)
         return {};
     std::string text = std::string("Tripped: ") + kChannelLabels[t.ch] + " ";
-    if (t.limit == PROTECT_CC)
-        text += std::isnan(t.value) ? std::string("in CC") : "in CC at " + fixedText(t.value, 4) + " A";
-    else
+    if (t.limit == PROTECT_CC) {
+        text += "in CC";
+        if (!std::isnan(t.value)) {
+            text += " at ";
+            text += fixedText(t.value, 4);
+            text += " A";
+        }
+    } else
         text += brokenText(t.value, t.level, unitOf(t.limit));
     return text + " at " + t.at;
 }
