@@ -24,8 +24,6 @@ namespace {
 
 const int kChannelMark[CHANNELS] = {PANEL_PROTECT1, PANEL_PROTECT2, PANEL_PROTECT3, PANEL_PROTECT4};
 const char* const kLimitNames[PROTECT_LIMITS] = {"OVP", "OCP", "CC"};
-// Decimals of a level as shown and kept: the level controls' own.
-constexpr int kLevelDecimals = 3;
 
 struct Protection {
     int panel = 0;
@@ -138,9 +136,9 @@ std::string outOfRange(const ProtectionSettings& settings)
             const double level = levelOf(p, limit);
             if (ProtectionLevelRange(ch, limit, lowest, highest) && !(level >= lowest && level <= highest))
                 return std::string(kChannelLabels[ch]) + "'s " + kLimitNames[limit] + " level " +
-                    fixedText(level, kLevelDecimals) + " " + unitOf(limit) + " is outside " +
-                    fixedText(lowest, kLevelDecimals) + " to " + fixedText(highest, kLevelDecimals) + " " +
-                    unitOf(limit);
+                    fixedText(level, kProtectionLevelDecimals) + " " + unitOf(limit) + " is outside " +
+                    fixedText(lowest, kProtectionLevelDecimals) + " to " +
+                    fixedText(highest, kProtectionLevelDecimals) + " " + unitOf(limit);
         }
     return {};
 }
@@ -152,7 +150,7 @@ std::string brokenText(double value, double level, const char* unit)
 {
     const bool negative = value < 0;
     const double bound = negative ? -level : level;
-    int decimals = kLevelDecimals;
+    int decimals = kProtectionLevelDecimals;
     while (decimals < 6 && fixedText(value, decimals) == fixedText(bound, decimals))
         ++decimals;
     return fixedText(value, decimals) + " " + unit + (negative ? " < " : " > ") + fixedText(bound, decimals) + " " +
@@ -342,14 +340,15 @@ bool ProtectionSetLevel(int ch, ProtectionLimit limit, double level, std::string
         return false;
     }
     if (!(level >= lowest && level <= highest)) {
-        why = std::string(kLimitNames[limit]) + " level outside " + fixedText(lowest, kLevelDecimals) + " to " +
-            fixedText(highest, kLevelDecimals) + " " + unitOf(limit);
+        why = std::string(kLimitNames[limit]) + " level outside " + fixedText(lowest, kProtectionLevelDecimals) +
+            " to " + fixedText(highest, kProtectionLevelDecimals) + " " + unitOf(limit);
         return false;
     }
     // Kept as shown: the file and the panel hold the same number.
     // Rounded by number, not through text, which the C locale could read
     // as "0,750".
-    const double kept = std::round(level * 1000.0) / 1000.0;
+    const double scale = std::pow(10.0, kProtectionLevelDecimals);
+    const double kept = std::round(level * scale) / scale;
     levelOf(gProtect.settings[ch], limit) = kept;
     SetCtrlVal(gProtect.panel, protectLevel[limit][ch], kept);
     exportSettings(ch);

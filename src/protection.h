@@ -15,6 +15,10 @@
 
 enum ProtectionLimit { PROTECT_VOLTAGE, PROTECT_CURRENT, PROTECT_CC, PROTECT_LIMITS };
 
+// Decimals of a level wherever railmon shows, answers or keeps one: the
+// level controls' own, so the panel, a script and the file hold one number.
+inline constexpr int kProtectionLevelDecimals = 3;
+
 // The CV/CC code the panel labels CC.
 inline constexpr int kCodeCC = 1;
 

@@ -67,10 +67,10 @@ std::string ProtectionFileText(const ProtectionSettings& settings)
         text += kChannelLabels[ch];
         text += " ovp ";
         text += p.armed[PROTECT_VOLTAGE] ? "on " : "off ";
-        text += fixedText(p.voltageLevel, 3);
+        text += fixedText(p.voltageLevel, kProtectionLevelDecimals);
         text += " ocp ";
         text += p.armed[PROTECT_CURRENT] ? "on " : "off ";
-        text += fixedText(p.currentLevel, 3);
+        text += fixedText(p.currentLevel, kProtectionLevelDecimals);
         text += " cc ";
         text += p.armed[PROTECT_CC] ? "on" : "off";
         text += '\n';

@@ -10,8 +10,6 @@
 
 namespace {
 
-constexpr int kLevelDecimals = 3;
-
 void setLevel(ScpiCall& call, ProtectionLimit limit)
 {
     const std::vector<int> channels = RemoteChannelsOf(call, 1);
@@ -37,14 +35,14 @@ void setLevel(ScpiCall& call, ProtectionLimit limit)
         RemoteNoteSetRemotely(protectLevel[limit][channels[i] - 1]);
     }
     RemoteNoteChange(std::string(limit == PROTECT_VOLTAGE ? "VOLT:PROT " : "CURR:PROT ") +
-                     fixedText(levels[0], kLevelDecimals) + "," + RemoteChannelText(channels));
+                     fixedText(levels[0], kProtectionLevelDecimals) + "," + RemoteChannelText(channels));
 }
 
 void queryLevel(ScpiCall& call, ProtectionLimit limit)
 {
     for (int ch : RemoteChannelsOf(call, 0)) {
         const ChannelProtection& p = ProtectionOf(ch - 1);
-        call.answer(fixedText(limit == PROTECT_VOLTAGE ? p.voltageLevel : p.currentLevel, kLevelDecimals));
+        call.answer(fixedText(limit == PROTECT_VOLTAGE ? p.voltageLevel : p.currentLevel, kProtectionLevelDecimals));
     }
 }
 
